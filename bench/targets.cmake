@@ -1,0 +1,1 @@
+# One line per benchmark program: zorvik_benchmark(NAME <name> DEPS <libraries>)

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+namespace torrent
+{
+
+// The per-user data folder "My Zorvik", always ending in '/'. In order:
+// 1. $ZORVIK_HOME when set (tests always set it);
+// 2. a folder "My Zorvik" beside the executable, when one exists (portable use);
+// 3. the XDG documents folder followed by "My Zorvik/" ($XDG_DOCUMENTS_DIR, the
+//    XDG_DOCUMENTS_DIR line of user-dirs.dirs, else $HOME/Documents when it exists);
+// 4. $HOME/My Zorvik/.
+// The folder is not created here.
+[[nodiscard]] std::string data_folder();
+
+// The folder of the running executable (ending in '/'), or "" when unknown.
+[[nodiscard]] std::string executable_folder();
+
+// The absolute path of the running executable, or "" when unknown.
+[[nodiscard]] std::string executable_path();
+
+} // namespace torrent

@@ -1,0 +1,93 @@
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "base/data_folder.h"
+#include "base/event.h"
+#include "base/paths.h"
+#include "base/tick.h"
+#include "support/process_env.h"
+#include "support/temp_dir.h"
+
+namespace torrent
+{
+namespace
+{
+
+TEST(Tick, DueOnlyWhenStrictlyPast)
+{
+    EXPECT_FALSE(is_due(100, 100));
+    EXPECT_TRUE(is_due(101, 100));
+    // 64-bit ticks do not wrap after 49.7 days.
+    const tick_t past_32_bits = (tick_t{1} << 32) + 5;
+    EXPECT_TRUE(is_due(past_32_bits, 0xFFFFFFF0U));
+}
+
+TEST(Event, AutoResetsAfterOneWait)
+{
+    event ev;
+    EXPECT_EQ(ev.wait_for(0), wait_result::timed_out);
+    ev.set();
+    EXPECT_EQ(ev.wait_for(0), wait_result::signalled);
+    EXPECT_EQ(ev.wait_for(0), wait_result::timed_out);
+    ev.set();
+    ev.reset();
+    EXPECT_EQ(ev.wait_for(0), wait_result::timed_out);
+}
+
+TEST(Event, WakesWaiterOnAnotherThread)
+{
+    event ev;
+    std::thread t([&] { ev.set(); });
+    EXPECT_EQ(ev.wait_for(5000), wait_result::signalled);
+    t.join();
+}
+
+TEST(Paths, JoinAndTrim)
+{
+    EXPECT_EQ(trim_trailing_slashes("/a/b//"), "/a/b");
+    EXPECT_EQ(trim_trailing_slashes("/"), "/");
+    EXPECT_EQ(join_path("/a/", "b"), "/a/b");
+    EXPECT_EQ(join_path("/a", "/b"), "/a/b");
+    EXPECT_EQ(join_path("", "b"), "b");
+    EXPECT_EQ(file_name_of("/x/y.torrent"), "y.torrent");
+    EXPECT_EQ(parent_of("/x/y.torrent"), "/x");
+    EXPECT_EQ(parent_of("/y"), "/");
+}
+
+TEST(Paths, MakeFoldersAndAtomicWrite)
+{
+    test::temp_dir dir;
+    const std::string deep = dir / "a/b/c";
+    EXPECT_TRUE(make_folders(deep));
+    EXPECT_TRUE(is_folder(deep));
+    EXPECT_TRUE(write_file_atomically(deep + "/f", "hello"));
+    std::string back;
+    EXPECT_TRUE(read_whole_file(deep + "/f", back));
+    EXPECT_EQ(back, "hello");
+    EXPECT_TRUE(is_regular_file(deep + "/f"));
+    EXPECT_FALSE(is_regular_file(deep));
+    EXPECT_FALSE(read_whole_file(deep + "/f", back, 3)); // over the limit
+}
+
+TEST(DataFolder, FollowsZorvikHomeThenDocuments)
+{
+    test::temp_dir dir;
+    {
+        test::scoped_env home("ZORVIK_HOME", dir.path() + "/zh//");
+        EXPECT_EQ(data_folder(), dir.path() + "/zh/");
+    }
+    test::scoped_env no_home("ZORVIK_HOME", std::nullopt);
+    test::scoped_env home("HOME", dir.path());
+    test::scoped_env docs("XDG_DOCUMENTS_DIR", std::nullopt);
+    test::scoped_env config("XDG_CONFIG_HOME", dir.path() + "/cfg");
+    EXPECT_EQ(data_folder(), dir.path() + "/My Zorvik/");
+    make_folders(dir.path() + "/Documents");
+    EXPECT_EQ(data_folder(), dir.path() + "/Documents/My Zorvik/");
+    dir.write("cfg/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+    make_folders(dir.path() + "/Dokumente");
+    EXPECT_EQ(data_folder(), dir.path() + "/Dokumente/My Zorvik/");
+}
+
+} // namespace
+} // namespace torrent
