@@ -1,1 +1,0 @@
-# One line per benchmark program: zorvik_benchmark(NAME <name> DEPS <libraries>)
