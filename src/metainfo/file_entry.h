@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "metainfo/bvalue.h"
+
+namespace torrent
+{
+
+// Largest file size a file entry may declare (32 GiB; exactly this is accepted).
+inline constexpr std::int64_t max_file_entry_size = std::int64_t{1} << 35;
+
+// One row of a torrent's file table, in metainfo order. The storage pairs each row with its
+// mapped file.
+struct file_entry
+{
+    // Path components below the torrent's top folder (single-file: the one component name).
+    std::vector<std::string> path;
+    // Byte offset of the file's first byte in the concatenated torrent data.
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    // Piece holding the file's first byte.
+    std::int32_t first_piece = -1;
+    // Single-file: index of the last piece. Multi-file: (offset + size) / piece_length, the
+    // piece holding the byte just after the file (one past the last piece when the file ends
+    // on a piece boundary).
+    std::int32_t end_piece = -1;
+    // Set when a path component is empty and the size is 0 (a padding entry): no file is
+    // created for it.
+    bool placeholder = false;
+    // The file is wanted.
+    bool selected = true;
+};
+
+// True when a name or path component from a .torrent may be used as one file-system name
+// below the save folder: not "." or "..", and no '/' and no NUL byte (so it cannot be
+// absolute either). The empty string passes (padding entries); callers decide about it.
+[[nodiscard]] bool is_safe_path_component(std::string_view component) noexcept;
+
+// Reads the entries of an info dictionary's "files" list one by one, keeping the running
+// offset (starting at 0). Raises base_error: code 11 past the last entry; code 2 for an
+// invalid entry (empty path, an empty component in a file of non-zero size, a negative size
+// or one above max_file_entry_size, an unsafe path component); code 15 for an absent key or
+// a value of the wrong kind.
+class file_entry_reader
+{
+public:
+    // files must be the "files" list; it must outlive the reader.
+    explicit file_entry_reader(const bvalue& files);
+
+    [[nodiscard]] bool at_end() const noexcept { return m_next == m_files->size(); }
+
+    [[nodiscard]] std::uint64_t running_offset() const noexcept { return m_offset; }
+
+    // Fills entry (path, size, offset, placeholder) from the next list element and advances.
+    void read(file_entry& entry);
+
+private:
+    const bvalue::list_type* m_files;
+    std::size_t m_next = 0;
+    std::uint64_t m_offset = 0;
+};
+
+} // namespace torrent
