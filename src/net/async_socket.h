@@ -86,11 +86,12 @@ public:
 
     [[nodiscard]] event_loop& loop() const noexcept { return m_loop; }
 
+    // The error code of the last failed send (0 when it only would have blocked).
+    [[nodiscard]] int last_error() const noexcept { return m_last_error; }
+
 private:
     friend class event_loop;
 
-    // Called by the loop for one epoll readiness report (already mapped to our bits).
-    void handle_ready(std::uint32_t epoll_events);
     // The epoll interest wanted now, from the mask and the arm flags.
     [[nodiscard]] std::uint32_t wanted_events() const noexcept;
     void reselect();
@@ -102,9 +103,8 @@ private:
     bool m_read_armed = false; // readable reports wanted (cleared when one went unread)
     bool m_write_armed = false; // writable report wanted (a write is blocked)
     bool m_close_seen = false; // peer closed while unread data remained
-    bool m_in_dispatch = false;
     bool m_read_called = false;
-    bool m_write_blocked = false;
+    int m_last_error = 0;
 };
 
 } // namespace torrent

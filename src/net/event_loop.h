@@ -84,6 +84,10 @@ public:
 
     void assert_in_loop_thread() const noexcept;
 
+    // Makes the calling thread the loop thread (run() does this itself; NetUIThread calls
+    // it before reporting the thread started).
+    void bind_to_current_thread() noexcept;
+
     // The time source handlers use in on_tick (the seam that lets tests move time).
     [[nodiscard]] tick_t now() const noexcept { return m_clock.now(); }
 

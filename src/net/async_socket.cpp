@@ -1,0 +1,182 @@
+#include "net/async_socket.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "net/event_loop.h"
+#include "net/net_handler.h"
+
+namespace torrent
+{
+
+void PrintTo(io_result r, std::ostream* os)
+{
+    static constexpr const char* names[] = {"partial", "complete", "closed", "blocked"};
+    const auto index = static_cast<unsigned>(r);
+    *os << (index < 4 ? names[index] : "io_result(?)") << '(' << index << ')';
+}
+
+AsyncSocket::AsyncSocket(event_loop& loop, NetHandler* owner) noexcept
+    : m_loop(loop)
+    , m_owner(owner)
+{
+}
+
+AsyncSocket::~AsyncSocket()
+{
+    if (m_socket)
+        close(0, true);
+    m_owner = nullptr;
+}
+
+io_result AsyncSocket::write_some(const void* data, std::uint32_t total, std::uint32_t& done)
+{
+    if (total <= done || !m_socket)
+        return io_result::closed;
+    const ssize_t sent = ::send(m_socket.get(), data, total - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent == 0)
+        return io_result::closed;
+    if (sent < 0)
+    {
+        const int error = errno;
+        m_last_error = (error == EAGAIN || error == EINTR) ? 0 : error;
+        // Blocked (or failed: the close report follows): hear when the socket can take more.
+        m_write_armed = true;
+        reselect();
+        return io_result::blocked;
+    }
+    done += static_cast<std::uint32_t>(sent);
+    if (done == total)
+        return io_result::complete;
+    m_write_armed = true; // the send buffer is full
+    reselect();
+    return io_result::partial;
+}
+
+io_result AsyncSocket::read_some(void* buffer, std::uint32_t total, std::uint32_t& done)
+{
+    if (total <= done || !m_socket)
+        return io_result::closed;
+    m_read_called = true;
+    if (!m_read_armed)
+    {
+        m_read_armed = true;
+        reselect();
+    }
+    const ssize_t got = ::recv(m_socket.get(), buffer, total - done, MSG_DONTWAIT);
+    if (got == 0)
+        return io_result::closed;
+    if (got < 0)
+        return io_result::blocked;
+    done += static_cast<std::uint32_t>(got);
+    return done == total ? io_result::complete : io_result::partial;
+}
+
+int AsyncSocket::request_close(bool notify)
+{
+    if (!m_socket)
+        return 0;
+    return close(0, notify);
+}
+
+void AsyncSocket::want_read()
+{
+    m_mask |= net_event_read | net_event_close;
+    m_read_armed = true;
+    reselect();
+}
+
+void AsyncSocket::want_write()
+{
+    m_mask |= net_event_write | net_event_close;
+    m_write_armed = true;
+    reselect();
+}
+
+void AsyncSocket::drop_read()
+{
+    m_mask &= ~net_event_read;
+    reselect();
+}
+
+void AsyncSocket::drop_write()
+{
+    m_mask &= ~net_event_write;
+    m_write_armed = false;
+    reselect();
+}
+
+int AsyncSocket::close(int error, bool notify)
+{
+    int result = 0;
+    if (m_socket)
+    {
+        m_loop.socket_remove(m_socket.get()); // leaves the epoll set too
+        result = ::close(m_socket.release());
+        m_read_armed = false;
+        m_write_armed = false;
+        m_close_seen = false;
+    }
+    if (notify && m_owner != nullptr)
+        return m_owner->on_closed(error);
+    return result;
+}
+
+void AsyncSocket::on_readable(int error)
+{
+    if (m_owner != nullptr)
+        m_owner->on_readable(error);
+}
+
+void AsyncSocket::on_writable(int error)
+{
+    if (m_owner != nullptr)
+        m_owner->on_writable(error);
+}
+
+void AsyncSocket::attach(unique_fd socket, std::uint32_t mask)
+{
+    if (m_socket)
+        close(0, false);
+    if (!socket)
+        return;
+    const int flags = ::fcntl(socket.get(), F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK) == 0)
+        ::fcntl(socket.get(), F_SETFL, flags | O_NONBLOCK);
+    m_loop.socket_add(socket.get(), this);
+    m_socket = std::move(socket);
+    m_mask = mask;
+    m_read_armed = true;
+    m_write_armed = (mask & net_event_write) != 0; // one writable report to start with
+    m_close_seen = false;
+    m_last_error = 0;
+    reselect();
+}
+
+std::uint32_t AsyncSocket::wanted_events() const noexcept
+{
+    if (!m_socket)
+        return 0;
+    std::uint32_t events = 0;
+    if ((m_mask & net_event_read) != 0 && m_read_armed)
+        events |= EPOLLIN;
+    if (!m_close_seen)
+    {
+        if ((m_mask & net_event_write) != 0 && m_write_armed)
+            events |= EPOLLOUT;
+        if ((m_mask & net_event_close) != 0)
+            events |= EPOLLRDHUP;
+    }
+    return events;
+}
+
+void AsyncSocket::reselect()
+{
+    if (m_socket)
+        m_loop.select(m_socket.get(), wanted_events());
+}
+
+} // namespace torrent
