@@ -1,0 +1,232 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "engine/piece_picker_bits.h"
+
+namespace torrent
+{
+
+// A peer of one torrent, named by its peer record's slot in the task (small and dense).
+using peer_index = std::uint32_t;
+inline constexpr peer_index no_peer = 0xFFFFFFFF;
+
+// One block of a piece, as requested on the wire.
+struct piece_block
+{
+    std::uint32_t piece = 0;
+    std::uint32_t begin = 0;
+    std::uint32_t length = 0;
+
+    friend bool operator==(const piece_block&, const piece_block&) = default;
+};
+
+inline constexpr std::uint32_t picker_block_size = 16384;
+
+enum class block_state : std::uint8_t
+{
+    free = 0,
+    requested = 1,
+    received = 2,
+};
+
+enum class pick_result : std::uint8_t
+{
+    no_bitfield = 0, // the peer has sent no bitfield and no have
+    picked = 1,
+    nothing = 2, // no block can be asked of this peer now
+};
+
+// Answer to a peer's have message: whether we want something from the peer, and whether
+// the peer now has every piece.
+enum class peer_have_result : std::uint8_t
+{
+    not_interesting = 0,
+    interesting = 1,
+    interesting_complete = 2,
+    not_interesting_complete = 3,
+};
+
+// Chooses the blocks each peer is asked for and keeps the state of every block of the
+// pieces being downloaded; keeps each peer's bitfield and the availability of every piece.
+// One per torrent, owned by its torrent data. Runs on: network thread only.
+//
+// Our own pieces come from the owner: `assign_have` after load or a full check, and
+// `set_have(i, true)` when piece i has been verified, which also ends its download entry.
+class PiecePicker
+{
+public:
+    // Returns a value below `bound` (bound > 0); used to pick where a piece search starts.
+    using random_source = std::function<std::uint32_t(std::uint32_t bound)>;
+
+    PiecePicker(
+        std::uint32_t piece_count,
+        std::uint32_t piece_length,
+        std::uint64_t total_length,
+        std::uint64_t seed);
+
+    [[nodiscard]] std::uint32_t piece_count() const noexcept { return m_piece_count; }
+
+    [[nodiscard]] std::uint32_t piece_size(std::uint32_t piece) const noexcept;
+
+    [[nodiscard]] std::uint32_t blocks_in_piece(std::uint32_t piece) const noexcept;
+
+    // The k-th block of a piece: 16384-byte blocks, then the shorter remainder if any.
+    [[nodiscard]] piece_block block_at(std::uint32_t piece, std::uint32_t k) const noexcept;
+
+    // Replaces the search's random start (tests).
+    void set_random_source(random_source source) { m_random = std::move(source); }
+
+    // ---- our pieces
+    // The whole have bitfield in wire layout; pieces not yet downloaded are clear.
+    void assign_have(std::span<const std::uint8_t> bytes);
+    // A piece verified (true) or lost (false). Setting it ends its download entry.
+    void set_have(std::uint32_t piece, bool have);
+
+    [[nodiscard]] bool have(std::uint32_t piece) const noexcept { return m_have.test(piece); }
+
+    [[nodiscard]] std::uint32_t have_count() const noexcept { return m_have_count; }
+
+    // ---- peers' bitfields
+    // Stores the bitfield a peer sent (wire bytes, bit_count bits). False when the size is
+    // not the piece count, or when both sides are complete (then nothing is stored);
+    // otherwise whether the peer has a piece we lack (its interested flag).
+    bool set_peer_bitfield(peer_index peer, std::span<const std::uint8_t> bytes, std::uint32_t bit_count);
+    // Records a have message. A peer that sent no bitfield (it had nothing) gets an empty one.
+    peer_have_result peer_has_piece(peer_index peer, std::uint32_t piece);
+    // Recomputes and returns the peer's interested flag (false for an unknown peer).
+    bool still_interesting(peer_index peer);
+    // Forgets the peer: its bitfield, its share of the availability and its claim on the
+    // free blocks of pieces started for it.
+    void peer_gone(peer_index peer);
+    // True when the bitfield has a piece we do not have; false on a size mismatch.
+    [[nodiscard]] bool is_interesting(std::span<const std::uint8_t> bytes, std::uint32_t bit_count) const;
+
+    [[nodiscard]] bool has_bitfield(peer_index peer) const noexcept;
+
+    [[nodiscard]] bool peer_complete(peer_index peer) const noexcept;
+
+    [[nodiscard]] bool peer_has(peer_index peer, std::uint32_t piece) const noexcept;
+
+    // Number of peers that have the piece.
+    [[nodiscard]] std::uint16_t availability(std::uint32_t piece) const noexcept
+    {
+        return m_availability[piece];
+    }
+
+    // ---- blocks
+    // Chooses at most one block for the peer and marks it requested by it. `outstanding` is
+    // the peer's list of requests not yet answered; the caller appends the chosen block to it.
+    [[nodiscard]] pick_result
+    pick_block(peer_index peer, std::span<const piece_block> outstanding, piece_block& chosen);
+    // The same, appending the chosen block to the list. False only when the peer has no
+    // bitfield; true also when nothing was chosen.
+    bool pick_block(peer_index peer, std::vector<piece_block>& outstanding);
+    // A block arrived; true when this call completed its piece.
+    bool mark_received(peer_index peer, const piece_block& block);
+
+    [[nodiscard]] bool is_received(const piece_block& block) const noexcept;
+    // A requested block becomes free again (choke, disconnect, skipped by the peer).
+    void release(const piece_block& block);
+    // The piece failed its check: forget its blocks so it can be started again from scratch.
+    // Throws base_error (not available) when the piece is not being downloaded.
+    void drop_piece(std::uint32_t piece);
+
+    // Pieces started and not yet verified or dropped (including complete ones being checked).
+    [[nodiscard]] bool is_in_progress(std::uint32_t piece) const noexcept
+    {
+        return m_in_progress.test(piece);
+    }
+
+    [[nodiscard]] std::size_t partial_piece_count() const noexcept { return m_pieces.size(); }
+
+    // State and owner of a block of a piece being downloaded (tests, display).
+    [[nodiscard]] block_state state_of(const piece_block& block) const noexcept;
+
+    [[nodiscard]] peer_index owner_of(const piece_block& block) const noexcept;
+
+private:
+    struct block_slot
+    {
+        peer_index owner = no_peer;
+        block_state state = block_state::free;
+    };
+
+    // A piece with blocks still to come, in the order pieces were started.
+    struct piece_entry
+    {
+        std::uint32_t piece = 0;
+        peer_index starter = no_peer; // the peer the piece was started for
+        std::uint32_t free_count = 0;
+        std::uint32_t requested_count = 0;
+        std::uint32_t received_count = 0;
+        std::uint32_t starter_free = 0; // free blocks still owned by the starter
+        std::uint32_t first_free = 0; // no free block lies below this one
+        std::vector<block_slot> blocks;
+    };
+
+    struct peer_entry
+    {
+        bool present = false;
+        bool has_bitfield = false;
+        bool interested = false;
+        std::uint32_t count = 0; // pieces the peer has
+        std::uint32_t wanted = 0; // pieces the peer has and we lack
+        std::uint32_t affinity_pieces = 0; // entries started for it with free blocks of its own
+        std::uint64_t exhausted_at = ~std::uint64_t{0}; // candidate epoch of a fruitless search
+        piece_bits bits;
+    };
+
+    static constexpr std::uint32_t no_entry = 0xFFFFFFFF;
+    static constexpr peer_index max_peers = 65535; // keeps the 16-bit availability exact
+
+    [[nodiscard]] const peer_entry* find_peer(peer_index peer) const noexcept;
+    peer_entry& peer_slot(peer_index peer);
+
+    bool
+    pick_affinity(peer_index peer, const peer_entry& p, std::span<const piece_block> l, piece_block& out);
+    bool pick_new_piece(peer_index peer, peer_entry& p, piece_block& out);
+    bool pick_fill_in(peer_index peer, const peer_entry& p, std::span<const piece_block> l, piece_block& out);
+    bool
+    pick_end_game(peer_index peer, const peer_entry& p, std::span<const piece_block> l, piece_block& out);
+    [[nodiscard]] std::uint32_t choose_piece(const piece_bits& bits);
+    void take_block(piece_entry& e, std::uint32_t k, peer_index peer, piece_block& out);
+
+    [[nodiscard]] std::uint32_t block_index(const piece_block& block) const noexcept;
+    [[nodiscard]] piece_entry* entry_of(std::uint32_t piece) noexcept;
+    [[nodiscard]] const piece_entry* entry_of(std::uint32_t piece) const noexcept;
+    void start_piece(std::uint32_t piece, peer_index peer);
+    void remove_entry(std::uint32_t piece);
+    void lose_starter_block(piece_entry& e);
+    void forget_availability(const peer_entry& p) noexcept;
+    std::uint32_t next_random(std::uint32_t bound);
+
+    std::uint32_t m_piece_count;
+    std::uint32_t m_piece_length;
+    std::uint32_t m_last_piece_length;
+
+    piece_bits m_have;
+    std::uint32_t m_have_count = 0;
+    piece_bits m_in_progress; // started and not yet verified or dropped
+    piece_bits m_complete; // every block received, waiting for the check
+    std::vector<std::uint16_t> m_availability;
+
+    std::vector<piece_entry> m_pieces; // partial pieces in start order
+    std::vector<std::uint32_t> m_position; // piece -> index in m_pieces, or no_entry
+    std::vector<std::vector<block_slot>> m_spare; // block arrays kept for reuse
+    std::uint64_t m_free_total = 0;
+    std::uint64_t m_requested_total = 0;
+
+    std::vector<peer_entry> m_peers;
+    // Grows whenever a piece may have become a candidate again (dropped, or a have bit
+    // cleared), so a peer's earlier fruitless search is no longer trusted.
+    std::uint64_t m_candidate_epoch = 0;
+
+    std::uint64_t m_random_state;
+    random_source m_random;
+};
+
+} // namespace torrent
