@@ -46,12 +46,20 @@ struct info_layout
     void apply_selection(const file_selection& selection);
 };
 
+// "piece length" of an info dictionary; raises code 1 unless it is within 1 .. 2^31-1 (code 15
+// when absent or not an integer).
+[[nodiscard]] std::uint32_t info_piece_length(const bvalue& info);
+// "name" of an info dictionary; raises code 1 when it is not a safe file-system name (".",
+// "..", or containing '/' or NUL), code 15 when absent or not a string.
+[[nodiscard]] const std::string& info_name(const bvalue& info);
+
 // The full-load parsing rules. Builds the layout of an info dictionary, every file
 // selected. Raises base_error: code 1 (err::invalid_info) for no "files" and no "length",
 // an empty "files", a "pieces" length not a multiple of 20, a total size of 0, a piece
 // count that does not match the total size, a piece length outside 1 .. 2^31-1, or a name
-// that is not a safe file-system name; code 2 for an invalid file entry; code 15 for an
-// absent key or a value of the wrong kind.
+// that is not a safe file-system name; code 2 for an invalid file entry or two entries
+// with one path (padding entries excepted); code 15 for an absent key or a value of the
+// wrong kind.
 [[nodiscard]] info_layout parse_info_layout(const bvalue& info);
 
 } // namespace torrent
