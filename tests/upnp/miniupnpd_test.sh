@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The miniupnpc client against Debian's miniupnpd, all inside a private network
+# namespace: a veth pair whose two ends both stay in the namespace (veth0 = the
+# gateway's outside, veth1 = the home network with our address), nftables chains for
+# the daemon's rules, and SSDP multicast that never leaves. Needs root, miniupnpd and nft.
+set -euo pipefail
+if [ -z "${ZORVIK_IN_SANDBOX:-}" ]; then
+  [ "$(id -u)" -eq 0 ] || { echo "SKIP: a network namespace needs root"; exit 77; }
+  [ -x /usr/sbin/miniupnpd ] || { echo "SKIP: miniupnpd is not installed"; exit 77; }
+  command -v nft >/dev/null || { echo "SKIP: nft (nftables) is not installed"; exit 77; }
+fi
+source "$ZORVIK_SOURCE/tests/support/sandbox.sh"
+
+TESTS="$ZORVIK_BUILD/tests/upnp/upnp_tests"
+[ -x "$TESTS" ] || fail "build upnp_tests first"
+
+ip link add veth0 type veth peer name veth1
+ip addr add 10.200.0.1/24 dev veth0
+ip addr add 10.200.1.1/24 dev veth1
+ip link set veth0 up
+ip link set veth1 up
+
+# The chains miniupnpd adds its forwarding rules to (its nftables defaults).
+nft -f - <<'NFT'
+table inet filter {
+    chain forward {
+        type filter hook forward priority 0; policy accept;
+        jump miniupnpd
+    }
+    chain miniupnpd {
+    }
+    chain prerouting {
+        type nat hook prerouting priority -100; policy accept;
+        jump prerouting_miniupnpd
+    }
+    chain postrouting {
+        type nat hook postrouting priority 100; policy accept;
+        jump postrouting_miniupnpd
+    }
+    chain prerouting_miniupnpd {
+    }
+    chain postrouting_miniupnpd {
+    }
+}
+NFT
+
+# The outside address is declared (miniupnpd refuses to map behind a private one); no
+# packet is ever sent to it. Ports 40000-49999 may be mapped, everything else is refused.
+cat > "$SANDBOX_WORK/miniupnpd.conf" <<CONF
+ext_ifname=veth0
+ext_ip=1.2.3.4
+listening_ip=veth1
+http_port=5555
+enable_natpmp=no
+enable_upnp=yes
+secure_mode=no
+system_uptime=yes
+lease_file=$SANDBOX_WORK/upnp.leases
+uuid=7f3c2a10-5b1e-4c8d-9a61-2e4b8c0d1f35
+allow 40000-49999 10.200.1.0/24 40000-49999
+deny 0-65535 0.0.0.0/0 0-65535
+CONF
+/usr/sbin/miniupnpd -d -f "$SANDBOX_WORK/miniupnpd.conf" -P "$SANDBOX_WORK/miniupnpd.pid" \
+  >"$SANDBOX_WORK/miniupnpd.log" 2>&1 &
+GATEWAY_PID=$!
+for _ in $(seq 50); do
+  curl -sf -o /dev/null http://10.200.1.1:5555/rootDesc.xml && break
+  sleep 0.1
+done
+curl -sf -o /dev/null http://10.200.1.1:5555/rootDesc.xml || { cat "$SANDBOX_WORK/miniupnpd.log"; fail "miniupnpd did not start"; }
+
+export ZORVIK_TEST_GATEWAY_URL=http://10.200.1.1:5555/rootDesc.xml
+export ZORVIK_TEST_LOCAL_IP=10.200.1.1
+export ZORVIK_TEST_EXTERNAL_IP=1.2.3.4
+export ZORVIK_TEST_SSDP=1
+status=0
+"$TESTS" --gtest_filter='RealGateway.*' >"$SANDBOX_WORK/tests.log" 2>&1 || status=$?
+cat "$SANDBOX_WORK/tests.log"
+grep -q '^\[  SKIPPED \]' "$SANDBOX_WORK/tests.log" && { echo "FAIL: a real-gateway test was skipped" >&2; status=1; }
+
+# What the gateway did: every mapping added by the tests was deleted again.
+if nft list chain inet filter prerouting_miniupnpd | grep -q dnat; then
+  nft list chain inet filter prerouting_miniupnpd
+  status=1
+  echo "FAIL: a mapping was left on the gateway" >&2
+fi
+for what in 'AddPortMapping: ext port' 'SOAPAction: .*#DeletePortMapping' 'SSDP M-SEARCH'; do
+  echo "gateway log, lines matching '$what': $(grep -c "$what" "$SANDBOX_WORK/miniupnpd.log" || true)"
+done
+kill "$GATEWAY_PID"
+wait "$GATEWAY_PID" 2>/dev/null || true
+[ $status -eq 0 ] || { tail -40 "$SANDBOX_WORK/miniupnpd.log"; fail "real gateway tests failed"; }
+echo "upnp_miniupnpd: ok"

@@ -1,0 +1,158 @@
+#include "upnp/scripted_gateway.h"
+
+#include <dirent.h>
+
+namespace torrent::test
+{
+namespace
+{
+
+class scripted_gateway final : public gateway_client
+{
+public:
+    explicit scripted_gateway(std::shared_ptr<gateway_script> script)
+        : m_script(std::move(script))
+    {
+        std::lock_guard lock(m_script->mutex);
+        ++m_script->live_gateways;
+    }
+
+    ~scripted_gateway() override
+    {
+        std::lock_guard lock(m_script->mutex);
+        --m_script->live_gateways;
+    }
+
+    scripted_gateway(const scripted_gateway&) = delete;
+    scripted_gateway& operator=(const scripted_gateway&) = delete;
+
+    int add_port_mapping(const mapping_request& request) override
+    {
+        event* entered = nullptr;
+        event* release = nullptr;
+        {
+            std::lock_guard lock(m_script->mutex);
+            entered = m_script->add_entered;
+            release = m_script->add_release;
+        }
+        if (entered != nullptr && release != nullptr)
+        {
+            entered->set();
+            release->wait();
+        }
+        std::lock_guard lock(m_script->mutex);
+        m_script->adds.push_back(request);
+        m_script->add_times.push_back(m_script->time != nullptr ? m_script->time->now() : 0);
+        if (m_script->add_results.empty())
+            return m_script->add_default;
+        const int rc = m_script->add_results.front();
+        m_script->add_results.pop_front();
+        return rc;
+    }
+
+    int get_port_mapping(std::uint16_t, const std::string&, mapping_entry& entry) override
+    {
+        std::lock_guard lock(m_script->mutex);
+        ++m_script->queries;
+        if (m_script->entry_result == upnp_ok && !m_script->adds.empty())
+        {
+            entry.internal_client = m_script->adds.back().internal_client;
+            entry.internal_port = m_script->adds.back().internal_port;
+            entry.description = m_script->adds.back().description;
+        }
+        return m_script->entry_result;
+    }
+
+    int get_external_address(std::string& address) override
+    {
+        std::lock_guard lock(m_script->mutex);
+        ++m_script->queries;
+        if (m_script->external_result == upnp_ok)
+            address = m_script->external_address;
+        return m_script->external_result;
+    }
+
+    int delete_port_mapping(std::uint16_t external_port, const std::string& protocol) override
+    {
+        std::lock_guard lock(m_script->mutex);
+        m_script->deletes.emplace_back(external_port, protocol);
+        return upnp_ok;
+    }
+
+private:
+    std::shared_ptr<gateway_script> m_script;
+};
+
+} // namespace
+
+gateway_finder scripted_finder(std::shared_ptr<gateway_script> script)
+{
+    return [script](const std::string&, int& result) -> std::unique_ptr<gateway_client>
+    {
+        {
+            std::lock_guard lock(script->mutex);
+            ++script->finds;
+            if (script->find_failures > 0)
+            {
+                --script->find_failures;
+                result = upnp_no_gateway;
+                return nullptr;
+            }
+        }
+        result = upnp_ok;
+        return std::make_unique<scripted_gateway>(script);
+    };
+}
+
+void recording_observer::set_upnp_established(bool established)
+{
+    std::lock_guard lock(m_mutex);
+    m_lines.push_back(established ? "established 1" : "established 0");
+}
+
+void recording_observer::set_upnp_wanted(bool wanted)
+{
+    std::lock_guard lock(m_mutex);
+    m_lines.push_back(wanted ? "wanted 1" : "wanted 0");
+}
+
+void recording_observer::show_sticky_status(const std::string& text)
+{
+    std::lock_guard lock(m_mutex);
+    m_lines.push_back("status " + text);
+}
+
+void recording_observer::chime_connected()
+{
+    std::lock_guard lock(m_mutex);
+    m_lines.emplace_back("chime");
+}
+
+void recording_observer::beep_alert()
+{
+    std::lock_guard lock(m_mutex);
+    m_lines.emplace_back("beep");
+}
+
+std::vector<std::string> recording_observer::lines() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lines;
+}
+
+int count_threads()
+{
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/task"))
+    {
+        while (const dirent* entry = ::readdir(dir))
+        {
+            if (entry->d_name[0] != '.')
+                ++count;
+        }
+        ::closedir(dir);
+    }
+    return count;
+}
+
+} // namespace torrent::test
