@@ -1,0 +1,226 @@
+#include "storage/mapped_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "metainfo/base_error.h"
+
+namespace torrent
+{
+
+bool MappedFile::Open(
+    const std::string& path,
+    std::uint32_t block_size,
+    std::uint32_t start_offset,
+    bool writable,
+    bool create) noexcept
+{
+    Close();
+    m_errno = 0;
+    if (block_size == 0 || start_offset >= block_size)
+    {
+        m_errno = EINVAL;
+        return false;
+    }
+    m_block_size = block_size;
+    m_start_offset = start_offset;
+    m_writable = writable;
+    if (m_file_backed)
+    {
+        const int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | (create ? O_CREAT : 0);
+        unique_fd fd(::open(path.c_str(), flags, 0644));
+        if (!fd)
+        {
+            m_errno = errno;
+            return false;
+        }
+        // Nobody else may work on the file while we hold it (another copy of the program,
+        // or a second torrent naming the same file).
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+        {
+            m_errno = errno;
+            return false;
+        }
+
+        struct stat st
+        {
+        };
+
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        {
+            m_errno = errno != 0 ? errno : EISDIR;
+            return false;
+        }
+        m_length = static_cast<std::uint64_t>(st.st_size);
+        m_fd = std::move(fd);
+    }
+    try
+    {
+        size_blocks();
+    }
+    catch (const std::bad_alloc&)
+    {
+        m_errno = ENOMEM;
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void MappedFile::SetLength(std::uint64_t length)
+{
+    if (m_file_backed)
+    {
+        if (!m_fd)
+            throw base_error(err::mapping_unusable);
+
+        struct stat st
+        {
+        };
+
+        if (::fstat(m_fd.get(), &st) != 0)
+        {
+            m_errno = errno;
+            throw base_error(err::mapping_unusable);
+        }
+        const auto on_disk = static_cast<std::uint64_t>(st.st_size);
+        if (on_disk > length)
+            throw base_error(err::mapped_size);
+        if (length > 0 && m_writable)
+        {
+            // Reserve every block now: writing through a mapping of a sparse file on a full
+            // disk would raise SIGBUS instead of an error.
+            const int rc = ::posix_fallocate(m_fd.get(), 0, static_cast<off_t>(length));
+            if (rc != 0)
+            {
+                m_errno = rc;
+                // Leave the file as it was found, not half grown.
+                if (::fstat(m_fd.get(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) != on_disk)
+                    static_cast<void>(::ftruncate(m_fd.get(), static_cast<off_t>(on_disk)));
+                throw base_error(err::mapping_unusable);
+            }
+        }
+        else if (on_disk < length)
+        {
+            m_errno = EBADF;
+            throw base_error(err::mapping_unusable);
+        }
+    }
+    if (length != m_length || m_blocks.empty())
+    {
+        detach_all();
+        m_length = length;
+        try
+        {
+            size_blocks();
+        }
+        catch (const std::bad_alloc&)
+        {
+            m_errno = ENOMEM;
+            throw base_error(err::mapping_unusable);
+        }
+    }
+}
+
+BlockHandle MappedFile::GetBlock(std::uint32_t index, bool for_writing, bool populate)
+{
+    if (m_block_size == 0 || (m_file_backed && !m_fd) || index >= m_blocks.size())
+        throw base_error(err::mapping_unusable);
+    if (for_writing && !m_writable)
+        throw base_error(err::mapping_unusable);
+    BlockView*& slot = m_blocks[index];
+    if (slot != nullptr && for_writing && !slot->writable())
+    {
+        // The read-only view lives on for its holders; writers get a view of their own.
+        slot->m_owner = nullptr;
+        slot = nullptr;
+    }
+    if (slot == nullptr)
+    {
+        const std::uint64_t offset = block_offset(index);
+        const std::uint32_t length = block_length(index);
+        if (!m_file_backed)
+            return BlockHandle::placeholder(length);
+        const std::uint32_t skip = static_cast<std::uint32_t>(offset % mapped_view::granularity());
+        int err = 0;
+        mapped_view v = mapped_view::map(
+            m_fd.get(), std::size_t{skip} + length, offset - skip, for_writing, populate, &err);
+        if (!v.valid())
+        {
+            m_errno = err;
+            throw base_error(err::mapping_unusable);
+        }
+        auto view = std::make_unique<BlockView>(std::move(v), skip, length, for_writing);
+        view->m_owner = this;
+        view->m_slot = index;
+        slot = view.release(); // from here on owned by the handles' count
+    }
+    if (slot->address() == nullptr)
+        throw base_error(err::mapped_size);
+    return BlockHandle(slot);
+}
+
+void MappedFile::Close() noexcept
+{
+    detach_all();
+    m_blocks.clear();
+    m_fd.reset();
+}
+
+std::uint64_t MappedFile::block_offset(std::uint32_t index) const noexcept
+{
+    if (index == 0)
+        return 0;
+    return std::uint64_t{index} * m_block_size - m_start_offset;
+}
+
+std::uint32_t MappedFile::block_length(std::uint32_t index) const noexcept
+{
+    const std::uint64_t offset = block_offset(index);
+    const std::uint64_t end = std::uint64_t{index + 1} * m_block_size - m_start_offset;
+    const std::uint64_t stop = end < m_length ? end : m_length;
+    return stop > offset ? static_cast<std::uint32_t>(stop - offset) : 0;
+}
+
+std::size_t MappedFile::mapped_blocks() const noexcept
+{
+    std::size_t n = 0;
+    for (const BlockView* v : m_blocks)
+        n += v != nullptr ? 1 : 0;
+    return n;
+}
+
+void MappedFile::forget(std::uint32_t slot, const BlockView* view) noexcept
+{
+    if (slot < m_blocks.size() && m_blocks[slot] == view)
+        m_blocks[slot] = nullptr;
+}
+
+void MappedFile::detach_all() noexcept
+{
+    for (BlockView*& v : m_blocks)
+    {
+        if (v != nullptr)
+        {
+            v->m_owner = nullptr;
+            v = nullptr;
+        }
+    }
+}
+
+void MappedFile::size_blocks()
+{
+    std::uint64_t n = 0;
+    if (m_length > 0 && m_block_size > 0)
+        n = (m_length + m_start_offset + m_block_size - 1) / m_block_size;
+    if (n > UINT32_MAX)
+        throw std::bad_alloc();
+    m_blocks.assign(static_cast<std::size_t>(n), nullptr);
+}
+
+} // namespace torrent

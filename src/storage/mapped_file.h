@@ -1,0 +1,108 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/unique_fd.h"
+#include "storage/block_handle.h"
+
+namespace torrent
+{
+
+// One content file divided into blocks of the piece length; a block is mapped on demand
+// and handed out as a counted BlockHandle. The first block is shorter by `start_offset`
+// (the file's offset inside its first piece), so every block lines up with one piece.
+// A virtual MappedFile has no file behind it and hands out placeholder handles.
+//
+// The file is locked with flock(LOCK_EX | LOCK_NB) right after it is opened, so a file held
+// by another copy of the program does not open. Sizing reserves the disk blocks
+// (posix_fallocate), so a full disk shows up as an error when sizing, never as SIGBUS while
+// writing through a mapping. View offsets are 64-bit: files larger than 4 GiB work.
+//
+// Owner: its file entry (torrent storage) or the torrent data (piece-state file).
+// Thread: not thread-safe; callers serialise every call and every handle copy/release.
+class MappedFile
+{
+public:
+    explicit MappedFile(std::uint64_t length = 0, bool file_backed = true) noexcept
+        : m_length(length)
+        , m_file_backed(file_backed)
+    {
+    }
+
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    ~MappedFile() { Close(); }
+
+    // Opens (or, with `create`, creates) the file and locks it. For a file-backed object the
+    // length becomes the file's current length on disk. Fails for block_size 0 or a start
+    // offset not below block_size; errno-style detail is kept in last_error().
+    [[nodiscard]] bool Open(
+        const std::string& path,
+        std::uint32_t block_size,
+        std::uint32_t start_offset,
+        bool writable,
+        bool create) noexcept;
+
+    // Sets the length. A file-backed object grows the file on disk to it, reserving its
+    // blocks; a file longer than `length` raises base_error 12, a failure to size (a full
+    // disk, a read-only file) raises 14.
+    void SetLength(std::uint64_t length);
+
+    // The block `index` (counted from the file's first piece), mapped for reading or for
+    // writing. `populate` pre-faults the pages of a new view (for whole-block reads).
+    // Raises 14 when the file is not open, the index is out of range, a writable block is
+    // asked of a read-only file, or the mapping fails.
+    [[nodiscard]] BlockHandle GetBlock(std::uint32_t index, bool for_writing, bool populate = false);
+
+    // Lets go of the file; views still held stay valid until their handles go.
+    void Close() noexcept;
+
+    [[nodiscard]] std::uint64_t length() const noexcept { return m_length; }
+
+    [[nodiscard]] bool file_backed() const noexcept { return m_file_backed; }
+
+    [[nodiscard]] bool is_open() const noexcept { return m_fd.valid(); }
+
+    [[nodiscard]] bool writable() const noexcept { return m_writable; }
+
+    [[nodiscard]] std::uint32_t block_size() const noexcept { return m_block_size; }
+
+    [[nodiscard]] std::uint32_t start_offset() const noexcept { return m_start_offset; }
+
+    [[nodiscard]] std::uint32_t block_count() const noexcept
+    {
+        return static_cast<std::uint32_t>(m_blocks.size());
+    }
+
+    // File offset and length of block `index` (index below block_count()).
+    [[nodiscard]] std::uint64_t block_offset(std::uint32_t index) const noexcept;
+    [[nodiscard]] std::uint32_t block_length(std::uint32_t index) const noexcept;
+
+    // Number of blocks currently mapped and found through their slot.
+    [[nodiscard]] std::size_t mapped_blocks() const noexcept;
+
+    [[nodiscard]] int last_error() const noexcept { return m_errno; }
+
+private:
+    friend class BlockHandle;
+
+    // Called by the last handle of a view: the slot forgets it.
+    void forget(std::uint32_t slot, const BlockView* view) noexcept;
+    // Every slot lets go of its view (the views live on for their holders).
+    void detach_all() noexcept;
+    void size_blocks();
+
+    std::uint32_t m_block_size = 0;
+    std::uint32_t m_start_offset = 0;
+    bool m_writable = false;
+    std::vector<BlockView*> m_blocks;
+    unique_fd m_fd;
+    std::uint64_t m_length;
+    bool m_file_backed;
+    int m_errno = 0;
+};
+
+} // namespace torrent

@@ -1,0 +1,95 @@
+// Piece verification: the have bookkeeping, the check of one piece and the full check of
+// existing data.
+#include <algorithm>
+#include <mutex>
+
+#include "base/event.h"
+#include "metainfo/base_error.h"
+#include "storage/torrent_storage.h"
+
+namespace torrent
+{
+
+void torrent_storage::note_have(std::uint32_t bytes) noexcept
+{
+    m_have_count.fetch_add(1, std::memory_order_relaxed);
+    m_have_bytes.fetch_add(bytes, std::memory_order_relaxed);
+}
+
+void torrent_storage::set_have(std::uint32_t index, bool value)
+{
+    if (index >= piece_count())
+        throw base_error(err::piece_unavailable);
+    m_have.set(index, value);
+    if (value)
+        note_have(piece_size(index));
+}
+
+bool torrent_storage::check_piece(piece_buffer& buffer)
+{
+    const std::int32_t index = buffer.index();
+    if (index < 0 || static_cast<std::uint32_t>(index) >= piece_count())
+        return false;
+    const auto i = static_cast<std::uint32_t>(index);
+    if (i < m_have.bit_count() && m_have.test(i))
+        return true;
+    // A piece that touches an unselected file has no data to verify and is taken as is.
+    if (!buffer.no_data())
+    {
+        if (buffer.spans().empty())
+            return false;
+        if (buffer.digest() != m_layout.piece_digest(i))
+            return false;
+    }
+    m_have.set(i, true);
+    note_have(buffer.length());
+    buffer.release();
+    return true;
+}
+
+bool torrent_storage::full_check(
+    const check_progress& progress,
+    event& stop,
+    std::span<std::uint8_t> bitmap,
+    const full_check_options& options)
+{
+    const std::size_t used = m_have.byte_count();
+    if (bitmap.size() < used)
+        throw base_error(err::bitfield_size_mismatch);
+    {
+        std::unique_lock<std::mutex> lock;
+        if (options.guard != nullptr)
+            lock = std::unique_lock<std::mutex>(*options.guard);
+        std::fill_n(bitmap.begin(), used, std::uint8_t{0});
+        // The check rebuilds the have bits from scratch, so the counters start over too:
+        // afterwards they count each present piece once.
+        m_have_count.store(0, std::memory_order_relaxed);
+        m_have_bytes.store(0, std::memory_order_relaxed);
+    }
+    const std::uint32_t n = piece_count();
+    for (std::uint32_t i = 0; i < n; ++i)
+    {
+        bool has_data = false;
+        {
+            std::unique_lock<std::mutex> lock;
+            if (options.guard != nullptr)
+                lock = std::unique_lock<std::mutex>(*options.guard);
+            // Pre-fault the views: the whole piece is read at once.
+            piece_buffer piece = read_piece(i, false, true, true);
+            has_data = !piece.no_data();
+            const bool ok = has_data && piece.digest() == m_layout.piece_digest(i);
+            if (ok)
+                bitmap[i / 8] |= static_cast<std::uint8_t>(0x80u >> (i % 8));
+            set_have(i, ok);
+        }
+        if (has_data)
+        {
+            progress.add(m_layout.piece_length);
+            if (stop.wait_for(options.pause_ms) != wait_result::timed_out)
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace torrent
