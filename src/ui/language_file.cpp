@@ -1,0 +1,168 @@
+#include "ui/language_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+#include "base/data_folder.h"
+#include "base/paths.h"
+#include "base/unique_fd.h"
+#include "ui/text_encoding.h"
+
+namespace torrent
+{
+namespace
+{
+
+// Bytes of a line kept before decoding: the text limit plus a CR that may precede the LF.
+constexpr std::size_t raw_line_keep = language_line_limit + 1;
+
+// A language file larger than this is read only this far (a legitimate file is far smaller).
+constexpr std::size_t max_file_read = std::size_t{64} << 20;
+
+constexpr std::string_view utf8_bom = "\xEF\xBB\xBF";
+
+// Turns the kept bytes of one line into the entry's UTF-8 text. `cut` says the line went
+// on beyond the kept bytes, so its last character may be incomplete.
+std::string decode_line(std::string_view raw, bool cut)
+{
+    // Entries are C strings to their users: a NUL ends the text.
+    if (const auto nul = raw.find('\0'); nul != std::string_view::npos)
+    {
+        raw = raw.substr(0, nul);
+        cut = false;
+    }
+    std::string text;
+    const std::size_t valid = utf8_valid_prefix(raw);
+    if (valid == raw.size() || (cut && is_truncated_utf8_tail(raw, valid)))
+        text.assign(raw.substr(0, valid));
+    else if (auto converted = gb18030_to_utf8(raw, cut))
+        text = std::move(*converted);
+    else
+        text = replace_invalid_utf8(raw);
+    if (text.size() > language_line_limit)
+        text.resize(cut_utf8(text, language_line_limit).size());
+    return text;
+}
+
+} // namespace
+
+bool language_file_reader::feed(std::string_view bytes)
+{
+    while (!bytes.empty() && m_index < ui_text_count)
+    {
+        const auto lf = bytes.find('\n');
+        const std::string_view part = bytes.substr(0, lf);
+        if (!part.empty())
+            m_line_open = true;
+        const std::size_t room = raw_line_keep - m_line.size();
+        if (part.size() > room)
+            m_line_cut = true;
+        m_line.append(part.substr(0, room));
+        if (lf == std::string_view::npos)
+            break;
+        // Text mode: the CR of a CR LF pair is part of the line end, not of the entry.
+        if (!m_line_cut && !m_line.empty() && m_line.back() == '\r')
+            m_line.pop_back();
+        end_line();
+        bytes.remove_prefix(lf + 1);
+    }
+    return m_index < ui_text_count;
+}
+
+void language_file_reader::finish()
+{
+    // A file that ends with a line end has no further entry: the line end closes the last
+    // line, it does not open an empty one.
+    if (m_line_open && m_index < ui_text_count)
+        end_line();
+}
+
+void language_file_reader::end_line()
+{
+    std::string_view raw = m_line;
+    // A byte-order mark that an editor put in front of the first line is not text.
+    const bool first = m_index == 0;
+    if (first && raw.substr(0, utf8_bom.size()) == utf8_bom)
+        raw.remove_prefix(utf8_bom.size());
+    std::string text = decode_line(raw, m_line_cut);
+    // Nor is one that the conversion produced, so the first entry never starts with one.
+    std::size_t marks = 0;
+    while (first && text.compare(marks, utf8_bom.size(), utf8_bom) == 0)
+        marks += utf8_bom.size();
+    text.erase(0, marks);
+    m_table.set(m_index, std::move(text));
+    ++m_index;
+    m_line.clear();
+    m_line_cut = false;
+    m_line_open = false;
+}
+
+void read_language_file(std::string_view bytes, ui_text_table& table)
+{
+    language_file_reader reader(table);
+    reader.feed(bytes);
+    reader.finish();
+}
+
+std::string language_file_bytes(const ui_text_table& table)
+{
+    std::string out;
+    for (std::size_t i = 0; i < ui_text_count; ++i)
+    {
+        out += table[i];
+        out += "\r\n";
+    }
+    return out;
+}
+
+language_file_result load_language_file(const std::string& path, ui_text_table& table)
+{
+    unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd)
+    {
+        // Only a missing file is written: an existing one that cannot be read is the
+        // user's and is never overwritten.
+        if (errno != ENOENT)
+            return language_file_result::unreadable;
+        return write_file_atomically(path, language_file_bytes(table)) ? language_file_result::written
+                                                                       : language_file_result::not_written;
+    }
+
+    struct stat st
+    {
+    };
+
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return language_file_result::unreadable;
+
+    language_file_reader reader(table);
+    char buf[65536];
+    std::size_t total = 0;
+    while (total < max_file_read)
+    {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        total += static_cast<std::size_t>(n);
+        if (!reader.feed(std::string_view(buf, static_cast<std::size_t>(n))))
+            break;
+    }
+    reader.finish();
+    return language_file_result::read;
+}
+
+language_file_result LoadLanguageFile()
+{
+    ui_text_table table;
+    const language_file_result result =
+        load_language_file(join_path(data_folder(), language_file_name), table);
+    install_ui_text(std::move(table));
+    return result;
+}
+
+} // namespace torrent
