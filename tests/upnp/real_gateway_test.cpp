@@ -170,6 +170,24 @@ TEST(RealGateway, RefusedMappingIsTried999TimesThenGivenUp)
     EXPECT_EQ(count_threads(), threads);
 }
 
+// A gateway behind another router calls itself not connected; it is asked all the same
+// (this daemon then refuses, as it cannot forward from a private outside address).
+TEST(RealGateway, GatewayWithPrivateOutsideAddressIsStillAsked)
+{
+    const real_gateway g;
+    REQUIRE_REAL_GATEWAY(g);
+    if (env_or_empty("ZORVIK_TEST_PRIVATE_OUTSIDE") != "1")
+        GTEST_SKIP() << "needs a gateway whose outside address is private";
+    scoped_env no_shortcut("ZORVIK_IGD_URL", std::nullopt);
+    PortMapping mapping(g.local_ip(), allowed_port, find_miniupnp_gateway);
+    const int rc = mapping.try_add();
+    EXPECT_NE(rc, upnp_no_gateway) << "discovered, and asked to add the mapping";
+    if (rc == upnp_ok)
+    {
+        EXPECT_EQ(mapping.remove(), upnp_ok);
+    }
+}
+
 TEST(RealGateway, NoGatewayAtTheUrlIsAFailedAttempt)
 {
     const real_gateway g;
