@@ -41,31 +41,8 @@ TEST(UiText, HelpPagesStartWithABreakAndIndentParagraphs)
     }
 }
 
-TEST(UiText, OptionPagesNameTheirOptions)
+TEST(UiText, LegendIsSixLinesWithALeadingIndent)
 {
-    const auto names = [](std::size_t page, std::initializer_list<std::string_view> options)
-    {
-        for (const std::string_view option : options)
-            EXPECT_NE(builtin_ui_text(page).find(option), std::string_view::npos)
-                << "page " << page << " " << option;
-    };
-    names(22, {"-tc", "-pc", "1～10", "5～255", "64"});
-    names(23, {"-us", "-ut", "-ds", "30"});
-    names(24, {"-port", "-msel", "5000～64999", "200", "1500"});
-    names(25, {"-noupnp", "-nm", "-np"});
-    names(26, {"-set"});
-    names(28, {"-set"});
-    names(30, {"trackerFavorite.txt"});
-    names(31, {"∞"});
-    names(34, {"♀"});
-}
-
-TEST(UiText, FixedTextsAreTheSystemsOwn)
-{
-    EXPECT_EQ(builtin_ui_text(uitext::runtime_options_reset), "成功地重新设置了以下的运行时参数：\r");
-    EXPECT_EQ(builtin_ui_text(uitext::yes), "是");
-    EXPECT_EQ(builtin_ui_text(uitext::no), "否");
-    EXPECT_EQ(builtin_ui_text(uitext::help_title), "帮助");
     const std::string_view legend = builtin_ui_text(uitext::legend);
     EXPECT_EQ(legend.substr(0, 7), "      [");
     EXPECT_EQ(std::count(legend.begin(), legend.end(), '\r'), 6);
