@@ -45,6 +45,7 @@ io_result AsyncSocket::write_some(const void* data, std::uint32_t total, std::ui
         m_last_error = (error == EAGAIN || error == EINTR) ? 0 : error;
         // Blocked (or failed: the close report follows): hear when the socket can take more.
         m_write_armed = true;
+        m_write_blocked_turn = m_loop.iterations();
         reselect();
         return io_result::blocked;
     }
@@ -52,6 +53,7 @@ io_result AsyncSocket::write_some(const void* data, std::uint32_t total, std::ui
     if (done == total)
         return io_result::complete;
     m_write_armed = true; // the send buffer is full
+    m_write_blocked_turn = m_loop.iterations();
     reselect();
     return io_result::partial;
 }

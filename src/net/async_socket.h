@@ -105,6 +105,9 @@ private:
     bool m_close_seen = false; // peer closed while unread data remained
     bool m_read_called = false;
     int m_last_error = 0;
+    // Loop turn in which a write last blocked: a writable report from that same turn was
+    // taken before the write and says nothing about room now.
+    std::uint64_t m_write_blocked_turn = 0;
 };
 
 } // namespace torrent

@@ -412,7 +412,8 @@ void event_loop::dispatch(std::uint64_t token, std::uint32_t events)
         if (!socket->m_read_called)
             socket->m_read_armed = false; // left unread: quiet until read_some or want_read
     }
-    if ((events & EPOLLOUT) != 0 && socket->m_write_armed && (socket->m_mask & net_event_write) != 0)
+    if ((events & EPOLLOUT) != 0 && socket->m_write_armed && (socket->m_mask & net_event_write) != 0
+        && socket->m_write_blocked_turn != m_iterations.load(std::memory_order_relaxed))
     {
         socket->m_write_armed = false; // re-armed by a write_some that blocks
         socket->on_writable(0);

@@ -1,0 +1,168 @@
+#include "net/event_loop.h"
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "net_test_util.h"
+
+namespace torrent
+{
+namespace
+{
+
+using test::recording_handler;
+
+class EventLoop : public ::testing::Test
+{
+protected:
+    manual_clock m_clock;
+    event_loop m_loop{m_clock, event_loop::options{.periodic_tick = false}};
+};
+
+TEST_F(EventLoop, TimerKeysAscendAndRestartAfterTheMapEmpties)
+{
+    recording_handler a(m_loop), b(m_loop), c(m_loop);
+    ASSERT_TRUE(a.start_timer());
+    ASSERT_TRUE(b.start_timer());
+    EXPECT_EQ(a.timer_key(), 1u);
+    EXPECT_EQ(b.timer_key(), 2u);
+    EXPECT_TRUE(a.start_timer()); // already holds a key: kept
+    EXPECT_EQ(a.timer_key(), 1u);
+
+    EXPECT_TRUE(b.stop_timer());
+    EXPECT_FALSE(b.stop_timer()); // nothing held any more
+    ASSERT_TRUE(c.start_timer());
+    EXPECT_EQ(c.timer_key(), 3u); // the withdrawn entry still counts until a walk
+    EXPECT_TRUE(a.stop_timer());
+    EXPECT_TRUE(c.stop_timer());
+    m_loop.tick();
+    EXPECT_EQ(m_loop.timer_count(), 0u);
+    ASSERT_TRUE(b.start_timer());
+    EXPECT_EQ(b.timer_key(), 1u);
+    EXPECT_EQ(m_loop.timer_withdraw(42), 0u); // unknown key
+}
+
+TEST_F(EventLoop, TickWalksInKeyOrderAndSkipsWithdrawnHandlers)
+{
+    std::vector<int> order;
+    recording_handler a(m_loop), b(m_loop), c(m_loop);
+    a.tick_action = [&]
+    {
+        order.push_back(1);
+        c.stop_timer(); // withdrawn before its turn: not ticked in this walk
+        a.stop_timer(); // withdraws itself during its own tick
+    };
+    b.tick_action = [&]
+    {
+        order.push_back(2);
+    };
+    c.tick_action = [&]
+    {
+        order.push_back(3);
+    };
+    ASSERT_TRUE(a.start_timer() && b.start_timer() && c.start_timer());
+
+    m_loop.tick();
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_EQ(m_loop.timer_count(), 2u); // a nulled before the walk passed it, c erased on the walk
+    m_loop.tick();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 2}));
+    EXPECT_EQ(m_loop.timer_count(), 1u);
+    EXPECT_EQ(a.ticks, 1);
+    EXPECT_EQ(c.ticks, 0);
+}
+
+TEST_F(EventLoop, TickIgnoresReentryAndHandlersMayRegisterDuringIt)
+{
+    recording_handler a(m_loop), late(m_loop);
+    a.tick_action = [&]
+    {
+        m_loop.tick(); // re-entered: ignored
+        late.start_timer();
+    };
+    ASSERT_TRUE(a.start_timer());
+    m_loop.tick();
+    EXPECT_EQ(a.ticks, 1);
+    EXPECT_EQ(late.timer_key(), 2u);
+    m_loop.tick();
+    EXPECT_EQ(late.ticks, 1); // registered behind the walk's cursor: ticked from the next walk
+}
+
+TEST_F(EventLoop, DrainAnswersWhetherSocketsRemainAndClearsTicks)
+{
+    EXPECT_EQ(m_loop.drain(), 0); // nothing registered: shutdown need not wait
+
+    recording_handler a(m_loop);
+    auto [ours, theirs] = test::socket_pair();
+    a.attach(std::move(ours), net_event_read | net_event_close);
+    ASSERT_TRUE(a.start_timer());
+    EXPECT_EQ(m_loop.drain(), 1);
+    EXPECT_EQ(m_loop.timer_count(), 0u);
+    m_loop.tick();
+    EXPECT_EQ(a.ticks, 0);
+
+    a.socket()->request_close(false);
+    EXPECT_EQ(m_loop.drain(), 0);
+}
+
+TEST_F(EventLoop, DrainDuringTickKeepsTheWalkValid)
+{
+    recording_handler a(m_loop), b(m_loop);
+    a.tick_action = [&]
+    {
+        m_loop.drain();
+    };
+    ASSERT_TRUE(a.start_timer() && b.start_timer());
+    m_loop.tick();
+    EXPECT_EQ(b.ticks, 0);
+    m_loop.tick();
+    EXPECT_EQ(m_loop.timer_count(), 0u);
+}
+
+TEST_F(EventLoop, RequestsFromAnotherThreadRunOnTheLoopThread)
+{
+    std::atomic<bool> ran_here{false};
+    std::atomic<int> answer{0};
+    std::jthread caller(
+        [&]
+        {
+            answer = m_loop.call(
+                [&]
+                {
+                    ran_here = m_loop.in_loop_thread();
+                    return 5;
+                });
+        });
+    ASSERT_TRUE(test::run_until(
+        m_loop, [&] { return answer.load() != 0; }, 500, 10));
+    EXPECT_EQ(answer.load(), 5);
+    EXPECT_TRUE(ran_here.load());
+}
+
+TEST_F(EventLoop, RequestsAfterStopAreRefusedAtOnce)
+{
+    m_loop.stop();
+    EXPECT_EQ(m_loop.call([] { return 9; }), 0); // even on the loop's own thread
+    std::jthread other([&] { EXPECT_EQ(m_loop.drain(), 0); });
+    other.join();
+
+    const int before = test::count_open_fds();
+    recording_handler h(m_loop);
+    auto [ours, theirs] = test::socket_pair();
+    EXPECT_EQ(m_loop.attach(h, std::move(ours), net_event_read), 0);
+    EXPECT_EQ(h.socket(), nullptr);
+    EXPECT_EQ(test::count_open_fds(), before + 1); // the refused socket was closed
+}
+
+TEST_F(EventLoop, NowComesFromTheGivenClock)
+{
+    const tick_t start = m_loop.now();
+    m_clock.advance(50);
+    EXPECT_EQ(m_loop.now(), start + 50);
+}
+
+} // namespace
+} // namespace torrent
