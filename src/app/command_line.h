@@ -21,8 +21,9 @@ public:
     // A prepared line from a text (as received from another copy): leading blanks removed.
     explicit command_line(std::string_view text);
 
-    // argv[1..] joined with single blanks; an argument that contains a blank or a tab is
-    // wrapped in double quotes so that it stays one piece for the receiver.
+    // The arguments after the program path (argv[1..]) joined with single blanks; one that
+    // contains a blank or a tab is wrapped in double quotes, so it stays one piece for the
+    // copy that receives the line.
     [[nodiscard]] static command_line from_arguments(std::span<char* const> args);
     [[nodiscard]] static command_line from_arguments(std::span<const std::string> args);
 
