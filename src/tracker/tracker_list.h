@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <string>
+#include <string_view>
+
+#include "base/tick.h"
+#include "tracker/announce_request.h"
+
+namespace torrent
+{
+
+// States of a tracker entry.
+namespace tracker_state
+{
+inline constexpr std::uint8_t never = 0; // no announce accepted yet: the next says "started"
+inline constexpr std::uint8_t started = 1; // "started" was accepted
+inline constexpr std::uint8_t completed = 2; // "completed" was accepted (sent once per tracker)
+inline constexpr std::uint8_t stopped = 7; // "stopped" was sent
+inline constexpr std::uint8_t unusable = 8; // the fetcher refuses its URL (not http/https)
+} // namespace tracker_state
+
+// One tracker URL of a task.
+struct TrackerEntry
+{
+    std::string url;
+    std::uint8_t state = tracker_state::never;
+    tick_t next_announce = 0; // may be announced to again once the tick is past it
+    // An announce was accepted while the task still had data to fetch; only then does a
+    // later complete task report "completed" to this tracker.
+    bool saw_incomplete = false;
+};
+
+// The trackers of one task, rotated: the entry used next is always the first.
+// Owner: the tracker announcer. Runs on: the thread that builds it, then the announcer's.
+class TrackerList
+{
+public:
+    // Entries of 3 characters or fewer are never stored.
+    static constexpr std::size_t min_url_length = 4;
+
+    // Appends a new entry (state 0, due at once) unless the URL is too short. Duplicates
+    // are kept. True when appended.
+    bool add(std::string_view url);
+
+    // Moves the first entry to the back and returns it (null when empty).
+    TrackerEntry* rotate();
+
+    void clear() noexcept { m_entries.clear(); }
+
+    [[nodiscard]] bool empty() const noexcept { return m_entries.empty(); }
+
+    [[nodiscard]] std::size_t size() const noexcept { return m_entries.size(); }
+
+    [[nodiscard]] std::list<TrackerEntry>& entries() noexcept { return m_entries; }
+
+    [[nodiscard]] const std::list<TrackerEntry>& entries() const noexcept { return m_entries; }
+
+    info_hash_bytes info_hash{};
+    std::uint64_t generation = 0;
+
+private:
+    std::list<TrackerEntry> m_entries; // a list: rotating keeps entries in place
+};
+
+} // namespace torrent
