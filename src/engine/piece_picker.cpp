@@ -12,7 +12,7 @@ namespace torrent
 namespace
 {
 
-bool in_list(std::span<const piece_block> list, const piece_block& b) noexcept
+bool in_list(std::span<const block_request> list, const block_request& b) noexcept
 {
     for (const auto& r : list)
     {
@@ -56,20 +56,24 @@ std::uint32_t PiecePicker::blocks_in_piece(std::uint32_t piece) const noexcept
     return (piece_size(piece) + picker_block_size - 1) / picker_block_size;
 }
 
-piece_block PiecePicker::block_at(std::uint32_t piece, std::uint32_t k) const noexcept
+block_request PiecePicker::block_at(std::uint32_t piece, std::uint32_t k) const noexcept
 {
     const std::uint32_t begin = k * picker_block_size;
     const std::uint32_t size = piece_size(piece);
     const std::uint32_t rest = size - begin;
-    return {piece, begin, rest < picker_block_size ? rest : picker_block_size};
+    block_request b;
+    b.index = piece;
+    b.offset = begin;
+    b.length = rest < picker_block_size ? rest : picker_block_size;
+    return b;
 }
 
-std::uint32_t PiecePicker::block_index(const piece_block& block) const noexcept
+std::uint32_t PiecePicker::block_index(const block_request& block) const noexcept
 {
-    if (block.piece >= m_piece_count || block.begin % picker_block_size != 0)
+    if (block.index >= m_piece_count || block.offset % picker_block_size != 0)
         return no_entry;
-    const std::uint32_t k = block.begin / picker_block_size;
-    if (k >= blocks_in_piece(block.piece) || block_at(block.piece, k).length != block.length)
+    const std::uint32_t k = block.offset / picker_block_size;
+    if (k >= blocks_in_piece(block.index) || block_at(block.index, k).length != block.length)
         return no_entry;
     return k;
 }
@@ -153,8 +157,9 @@ std::uint32_t PiecePicker::choose_piece(const piece_bits& bits)
 }
 
 pick_result
-PiecePicker::pick_block(peer_index peer, std::span<const piece_block> outstanding, piece_block& chosen)
+PiecePicker::pick_block(peer_key key, std::span<const block_request> outstanding, block_request& chosen)
 {
+    const peer_slot_t peer = slot_of(key);
     if (peer >= m_peers.size() || !m_peers[peer].has_bitfield)
         return pick_result::no_bitfield;
     peer_entry& p = m_peers[peer];
@@ -170,9 +175,9 @@ PiecePicker::pick_block(peer_index peer, std::span<const piece_block> outstandin
     return pick_result::nothing;
 }
 
-bool PiecePicker::pick_block(peer_index peer, std::vector<piece_block>& outstanding)
+bool PiecePicker::pick_block(peer_key peer, std::vector<block_request>& outstanding)
 {
-    piece_block chosen;
+    block_request chosen;
     const pick_result r = pick_block(peer, outstanding, chosen);
     if (r == pick_result::picked)
         outstanding.push_back(chosen);
@@ -181,17 +186,17 @@ bool PiecePicker::pick_block(peer_index peer, std::vector<piece_block>& outstand
 
 // Blocks of pieces started for this peer that nobody has taken yet.
 bool PiecePicker::pick_affinity(
-    peer_index peer, const peer_entry& p, std::span<const piece_block> l, piece_block& out)
+    peer_slot_t peer, const peer_entry& p, std::span<const block_request> l, block_request& out)
 {
     for (auto& e : m_pieces)
     {
-        if (e.starter != peer || e.starter_free == 0 || !p.bits.test(e.piece))
+        if (e.starter != peer || e.starter_free == 0 || !p.bits.test(e.index))
             continue;
         const auto n = static_cast<std::uint32_t>(e.blocks.size());
         for (std::uint32_t k = e.first_free; k < n; ++k)
         {
             const block_slot& s = e.blocks[k];
-            if (s.state == block_state::free && s.owner == peer && !in_list(l, block_at(e.piece, k)))
+            if (s.state == block_state::free && s.owner == peer && !in_list(l, block_at(e.index, k)))
             {
                 take_block(e, k, peer, out);
                 return true;
@@ -201,7 +206,7 @@ bool PiecePicker::pick_affinity(
     return false;
 }
 
-bool PiecePicker::pick_new_piece(peer_index peer, peer_entry& p, piece_block& out)
+bool PiecePicker::pick_new_piece(peer_slot_t peer, peer_entry& p, block_request& out)
 {
     // A peer with nothing we lack, or whose last search found nothing and nothing has
     // become a candidate since, is not searched again.
@@ -221,11 +226,11 @@ bool PiecePicker::pick_new_piece(peer_index peer, peer_entry& p, piece_block& ou
 
 // Free blocks of any partial piece the peer has.
 bool PiecePicker::pick_fill_in(
-    peer_index peer, const peer_entry& p, std::span<const piece_block> l, piece_block& out)
+    peer_slot_t peer, const peer_entry& p, std::span<const block_request> l, block_request& out)
 {
     for (auto& e : m_pieces)
     {
-        if (e.free_count == 0 || !p.bits.test(e.piece))
+        if (e.free_count == 0 || !p.bits.test(e.index))
             continue;
         const auto n = static_cast<std::uint32_t>(e.blocks.size());
         bool first = true;
@@ -238,7 +243,7 @@ bool PiecePicker::pick_fill_in(
                 e.first_free = k;
                 first = false;
             }
-            if (!in_list(l, block_at(e.piece, k)))
+            if (!in_list(l, block_at(e.index, k)))
             {
                 take_block(e, k, peer, out);
                 return true;
@@ -250,19 +255,19 @@ bool PiecePicker::pick_fill_in(
 
 // Nothing is free: ask this peer too for a block another peer was asked for.
 bool PiecePicker::pick_end_game(
-    peer_index peer, const peer_entry& p, std::span<const piece_block> l, piece_block& out)
+    peer_slot_t peer, const peer_entry& p, std::span<const block_request> l, block_request& out)
 {
     piece_entry* last_own = nullptr;
     std::uint32_t last_own_block = 0;
     for (auto& e : m_pieces)
     {
-        if (e.requested_count == 0 || !p.bits.test(e.piece))
+        if (e.requested_count == 0 || !p.bits.test(e.index))
             continue;
         const auto n = static_cast<std::uint32_t>(e.blocks.size());
         for (std::uint32_t k = 0; k < n; ++k)
         {
             const block_slot& s = e.blocks[k];
-            if (s.state != block_state::requested || in_list(l, block_at(e.piece, k)))
+            if (s.state != block_state::requested || in_list(l, block_at(e.index, k)))
                 continue;
             if (s.owner != peer)
             {
@@ -279,12 +284,12 @@ bool PiecePicker::pick_end_game(
     return true;
 }
 
-void PiecePicker::take_block(piece_entry& e, std::uint32_t k, peer_index peer, piece_block& out)
+void PiecePicker::take_block(piece_entry& e, std::uint32_t k, peer_slot_t peer, block_request& out)
 {
     block_slot& s = e.blocks[k];
     if (s.state == block_state::free)
     {
-        if (s.owner == e.starter && e.starter != no_peer)
+        if (s.owner == e.starter && e.starter != no_slot)
             lose_starter_block(e);
         --e.free_count;
         ++e.requested_count;
@@ -295,7 +300,7 @@ void PiecePicker::take_block(piece_entry& e, std::uint32_t k, peer_index peer, p
     }
     s.owner = peer;
     s.state = block_state::requested;
-    out = block_at(e.piece, k);
+    out = block_at(e.index, k);
 }
 
 void PiecePicker::lose_starter_block(piece_entry& e)
@@ -304,10 +309,10 @@ void PiecePicker::lose_starter_block(piece_entry& e)
         --m_peers[e.starter].affinity_pieces;
 }
 
-void PiecePicker::start_piece(std::uint32_t piece, peer_index peer)
+void PiecePicker::start_piece(std::uint32_t piece, peer_slot_t peer)
 {
     piece_entry e;
-    e.piece = piece;
+    e.index = piece;
     e.starter = peer;
     if (!m_spare.empty())
     {
@@ -325,6 +330,9 @@ void PiecePicker::start_piece(std::uint32_t piece, peer_index peer)
     ++m_peers[peer].affinity_pieces;
 }
 
+// The entry stays in place as an empty tombstone, which every walk skips (no free or
+// requested blocks, no starter), so ending a piece costs no shifting; tombstones are swept
+// out in one pass once they outnumber the live entries.
 void PiecePicker::remove_entry(std::uint32_t piece)
 {
     const std::uint32_t pos = m_position[piece];
@@ -337,18 +345,35 @@ void PiecePicker::remove_entry(std::uint32_t piece)
         --m_peers[e.starter].affinity_pieces;
     e.blocks.clear();
     m_spare.push_back(std::move(e.blocks));
-    m_pieces.erase(m_pieces.begin() + pos);
-    for (std::size_t i = pos; i < m_pieces.size(); ++i)
-        m_position[m_pieces[i].piece] = static_cast<std::uint32_t>(i);
+    e = piece_entry{};
+    e.index = no_entry;
     m_position[piece] = no_entry;
+    if (++m_dead_entries > 16 && m_dead_entries * 2 > m_pieces.size())
+        sweep_entries();
+}
+
+void PiecePicker::sweep_entries()
+{
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < m_pieces.size(); ++i)
+    {
+        if (m_pieces[i].index == no_entry)
+            continue;
+        if (out != i)
+            m_pieces[out] = std::move(m_pieces[i]);
+        m_position[m_pieces[out].index] = static_cast<std::uint32_t>(out);
+        ++out;
+    }
+    m_pieces.resize(out);
+    m_dead_entries = 0;
 }
 
 // ---- block results
 
-bool PiecePicker::mark_received(peer_index peer, const piece_block& block)
+bool PiecePicker::mark_received(peer_key peer, const block_request& block)
 {
     const std::uint32_t k = block_index(block);
-    piece_entry* e = k == no_entry ? nullptr : entry_of(block.piece);
+    piece_entry* e = k == no_entry ? nullptr : entry_of(block.index);
     if (e == nullptr)
         return false;
     block_slot& s = e->blocks[k];
@@ -356,7 +381,7 @@ bool PiecePicker::mark_received(peer_index peer, const piece_block& block)
         return false;
     if (s.state == block_state::free)
     {
-        if (s.owner == e->starter && e->starter != no_peer)
+        if (s.owner == e->starter && e->starter != no_slot)
             lose_starter_block(*e);
         --e->free_count;
         --m_free_total;
@@ -367,43 +392,43 @@ bool PiecePicker::mark_received(peer_index peer, const piece_block& block)
         --m_requested_total;
     }
     s.state = block_state::received;
-    s.owner = peer;
+    s.owner = slot_of(peer);
     if (++e->received_count < e->blocks.size())
         return false;
 
     // Every block is here: the entry goes; the piece stays started until it is checked.
-    m_complete.set(block.piece);
-    remove_entry(block.piece);
+    m_complete.set(block.index);
+    remove_entry(block.index);
     return true;
 }
 
-bool PiecePicker::is_received(const piece_block& block) const noexcept
+bool PiecePicker::is_received(const block_request& block) const
 {
     return state_of(block) == block_state::received;
 }
 
-block_state PiecePicker::state_of(const piece_block& block) const noexcept
+block_state PiecePicker::state_of(const block_request& block) const noexcept
 {
     const std::uint32_t k = block_index(block);
     if (k == no_entry)
         return block_state::free;
-    if (m_complete.test(block.piece))
+    if (m_complete.test(block.index))
         return block_state::received;
-    const piece_entry* e = entry_of(block.piece);
+    const piece_entry* e = entry_of(block.index);
     return e == nullptr ? block_state::free : e->blocks[k].state;
 }
 
-peer_index PiecePicker::owner_of(const piece_block& block) const noexcept
+peer_key PiecePicker::owner_of(const block_request& block) const noexcept
 {
     const std::uint32_t k = block_index(block);
-    const piece_entry* e = k == no_entry ? nullptr : entry_of(block.piece);
-    return e == nullptr ? no_peer : e->blocks[k].owner;
+    const piece_entry* e = k == no_entry ? nullptr : entry_of(block.index);
+    return e == nullptr || e->blocks[k].owner == no_slot ? no_peer : peer_key{e->blocks[k].owner};
 }
 
-void PiecePicker::release(const piece_block& block)
+void PiecePicker::release(const block_request& block)
 {
     const std::uint32_t k = block_index(block);
-    piece_entry* e = k == no_entry ? nullptr : entry_of(block.piece);
+    piece_entry* e = k == no_entry ? nullptr : entry_of(block.index);
     if (e == nullptr)
         return;
     block_slot& s = e->blocks[k];
@@ -416,12 +441,12 @@ void PiecePicker::release(const piece_block& block)
         --m_requested_total;
         ++m_free_total;
     }
-    else if (s.owner == e->starter && e->starter != no_peer)
+    else if (s.owner == e->starter && e->starter != no_slot)
     {
         lose_starter_block(*e);
     }
     s.state = block_state::free;
-    s.owner = no_peer;
+    s.owner = no_slot;
     if (k < e->first_free)
         e->first_free = k;
 }

@@ -83,12 +83,13 @@ void PiecePicker::set_have(std::uint32_t piece, bool have)
 
 // ---- peers
 
-const PiecePicker::peer_entry* PiecePicker::find_peer(peer_index peer) const noexcept
+const PiecePicker::peer_entry* PiecePicker::find_peer(peer_key key) const noexcept
 {
+    const peer_slot_t peer = slot_of(key);
     return peer < m_peers.size() && m_peers[peer].present ? &m_peers[peer] : nullptr;
 }
 
-PiecePicker::peer_entry& PiecePicker::peer_slot(peer_index peer)
+PiecePicker::peer_entry& PiecePicker::peer_slot(peer_slot_t peer)
 {
     if (peer >= m_peers.size())
         m_peers.resize(std::size_t{peer} + 1);
@@ -118,9 +119,10 @@ void PiecePicker::forget_availability(const peer_entry& p) noexcept
 }
 
 bool PiecePicker::set_peer_bitfield(
-    peer_index peer, std::span<const std::uint8_t> bytes, std::uint32_t bit_count)
+    peer_key key, std::span<const std::uint8_t> bytes, std::uint32_t bit_count)
 {
-    if (peer >= max_peers || bit_count != m_piece_count || bytes.size() != m_have.byte_count())
+    const peer_slot_t peer = slot_of(key);
+    if (peer == no_slot || bit_count != m_piece_count || bytes.size() != m_have.byte_count())
         return false;
     peer_entry& p = peer_slot(peer);
     if (p.has_bitfield)
@@ -150,9 +152,10 @@ bool PiecePicker::set_peer_bitfield(
     return p.interested;
 }
 
-peer_have_result PiecePicker::peer_has_piece(peer_index peer, std::uint32_t piece)
+peer_have_result PiecePicker::peer_has_piece(peer_key key, std::uint32_t piece)
 {
-    if (peer >= max_peers || piece >= m_piece_count)
+    const peer_slot_t peer = slot_of(key);
+    if (peer == no_slot || piece >= m_piece_count)
         return peer_have_result::not_interesting;
     peer_entry& p = peer_slot(peer);
     if (!p.has_bitfield)
@@ -180,8 +183,9 @@ peer_have_result PiecePicker::peer_has_piece(peer_index peer, std::uint32_t piec
     return complete ? peer_have_result::not_interesting_complete : peer_have_result::not_interesting;
 }
 
-bool PiecePicker::still_interesting(peer_index peer)
+bool PiecePicker::still_interesting(peer_key key)
 {
+    const peer_slot_t peer = slot_of(key);
     if (peer >= m_peers.size() || !m_peers[peer].present)
         return false;
     peer_entry& p = m_peers[peer];
@@ -189,8 +193,9 @@ bool PiecePicker::still_interesting(peer_index peer)
     return p.interested;
 }
 
-void PiecePicker::peer_gone(peer_index peer)
+void PiecePicker::peer_gone(peer_key key)
 {
+    const peer_slot_t peer = slot_of(key);
     if (peer >= m_peers.size() || !m_peers[peer].present)
         return;
     peer_entry& p = m_peers[peer];
@@ -205,9 +210,9 @@ void PiecePicker::peer_gone(peer_index peer)
         for (auto& s : e.blocks)
         {
             if (s.state == block_state::free && s.owner == peer)
-                s.owner = no_peer;
+                s.owner = no_slot;
         }
-        e.starter = no_peer;
+        e.starter = no_slot;
         e.starter_free = 0;
     }
     p.present = false;
@@ -234,19 +239,19 @@ bool PiecePicker::is_interesting(std::span<const std::uint8_t> bytes, std::uint3
     return false;
 }
 
-bool PiecePicker::has_bitfield(peer_index peer) const noexcept
+bool PiecePicker::has_bitfield(peer_key peer) const noexcept
 {
     const peer_entry* p = find_peer(peer);
     return p != nullptr && p->has_bitfield;
 }
 
-bool PiecePicker::peer_complete(peer_index peer) const noexcept
+bool PiecePicker::peer_complete(peer_key peer) const noexcept
 {
     const peer_entry* p = find_peer(peer);
     return p != nullptr && p->has_bitfield && m_piece_count != 0 && p->count == m_piece_count;
 }
 
-bool PiecePicker::peer_has(peer_index peer, std::uint32_t piece) const noexcept
+bool PiecePicker::peer_has(peer_key peer, std::uint32_t piece) const noexcept
 {
     const peer_entry* p = find_peer(peer);
     return p != nullptr && p->has_bitfield && piece < m_piece_count && p->bits.test(piece);

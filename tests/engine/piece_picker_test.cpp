@@ -11,10 +11,27 @@
 
 namespace torrent
 {
+
+void PrintTo(const block_request& b, std::ostream* os);
+
+void PrintTo(const block_request& b, std::ostream* os)
+{
+    *os << "(" << b.index << ", " << b.offset << ", " << b.length << ")";
+}
+
 namespace
 {
 
 constexpr std::uint32_t bs = picker_block_size;
+
+block_request blk(std::uint32_t index, std::uint32_t offset, std::uint32_t length)
+{
+    block_request b;
+    b.index = index;
+    b.offset = offset;
+    b.length = length;
+    return b;
+}
 
 // Wire bytes from a string of '0'/'1', one character per piece.
 std::vector<std::uint8_t> bits_of(const std::string& s)
@@ -28,7 +45,7 @@ std::vector<std::uint8_t> bits_of(const std::string& s)
     return out;
 }
 
-bool give(PiecePicker& picker, peer_index peer, const std::string& s)
+bool give(PiecePicker& picker, peer_key peer, const std::string& s)
 {
     return picker.set_peer_bitfield(peer, bits_of(s), static_cast<std::uint32_t>(s.size()));
 }
@@ -42,9 +59,9 @@ make(std::uint32_t pieces, std::uint32_t piece_length, std::uint64_t total, std:
     return picker;
 }
 
-std::vector<piece_block> pick_all(PiecePicker& picker, peer_index peer, std::vector<piece_block>& list)
+std::vector<block_request> pick_all(PiecePicker& picker, peer_key peer, std::vector<block_request>& list)
 {
-    std::vector<piece_block> got;
+    std::vector<block_request> got;
     for (int i = 0; i < 100; ++i)
     {
         const std::size_t before = list.size();
@@ -60,9 +77,9 @@ TEST(PiecePickerBlocks, CutsWholeBlocksThenTheShorterRemainder)
 {
     auto picker = make(1, 40000, 40000);
     ASSERT_TRUE(give(picker, 0, "1"));
-    std::vector<piece_block> list;
+    std::vector<block_request> list;
     const auto got = pick_all(picker, 0, list);
-    const std::vector<piece_block> want{{0, 0, bs}, {0, bs, bs}, {0, 2 * bs, 7232}};
+    const std::vector<block_request> want{blk(0, 0, bs), blk(0, bs, bs), blk(0, 2 * bs, 7232)};
     EXPECT_EQ(got, want);
 }
 
@@ -70,12 +87,12 @@ TEST(PiecePickerBlocks, ExactMultipleHasNoRemainderAndLastPieceIsShort)
 {
     auto picker = make(2, 32768, 32768 + 100);
     ASSERT_TRUE(give(picker, 0, "11"));
-    std::vector<piece_block> list;
+    std::vector<block_request> list;
     auto got = pick_all(picker, 0, list);
     ASSERT_EQ(got.size(), 3U);
-    EXPECT_EQ(got[0], (piece_block{0, 0, bs}));
-    EXPECT_EQ(got[1], (piece_block{0, bs, bs}));
-    EXPECT_EQ(got[2], (piece_block{1, 0, 100}));
+    EXPECT_EQ(got[0], (blk(0, 0, bs)));
+    EXPECT_EQ(got[1], (blk(0, bs, bs)));
+    EXPECT_EQ(got[2], (blk(1, 0, 100)));
 }
 
 TEST(PiecePickerPasses, StartedPieceStaysWithItsPeerWhileOthersStartTheirOwn)
@@ -83,12 +100,12 @@ TEST(PiecePickerPasses, StartedPieceStaysWithItsPeerWhileOthersStartTheirOwn)
     auto picker = make(16, 4 * bs, 16 * 4 * bs);
     ASSERT_TRUE(give(picker, 0, "1111111111111111"));
     ASSERT_TRUE(give(picker, 1, "1111111111111111"));
-    std::vector<piece_block> a, b;
+    std::vector<block_request> a, b;
     ASSERT_TRUE(picker.pick_block(0, a));
     ASSERT_TRUE(picker.pick_block(1, b));
     ASSERT_TRUE(picker.pick_block(0, a));
-    EXPECT_NE(a[0].piece, b[0].piece);
-    EXPECT_EQ(a[1], (piece_block{a[0].piece, bs, bs}));
+    EXPECT_NE(a[0].index, b[0].index);
+    EXPECT_EQ(a[1], (blk(a[0].index, bs, bs)));
 }
 
 TEST(PiecePickerPasses, PeerWithoutNewPiecesFillsInFreeBlocks)
@@ -96,11 +113,11 @@ TEST(PiecePickerPasses, PeerWithoutNewPiecesFillsInFreeBlocks)
     auto picker = make(2, 4 * bs, 8 * bs);
     ASSERT_TRUE(give(picker, 0, "10"));
     ASSERT_TRUE(give(picker, 1, "10"));
-    std::vector<piece_block> a, b;
+    std::vector<block_request> a, b;
     ASSERT_TRUE(picker.pick_block(0, a)); // starts piece 0 for peer 0
-    ASSERT_EQ(a.back().piece, 0U);
+    ASSERT_EQ(a.back().index, 0U);
     ASSERT_TRUE(picker.pick_block(1, b));
-    EXPECT_EQ(b.back(), (piece_block{0, bs, bs}));
+    EXPECT_EQ(b.back(), (blk(0, bs, bs)));
     EXPECT_EQ(picker.owner_of(b.back()), 1U);
 }
 
@@ -108,18 +125,19 @@ TEST(PiecePickerPasses, BlockReleasedAfterChokeSkipsAffinityAndGoesToFillIn)
 {
     auto picker = make(1, 4 * bs, 4 * bs);
     ASSERT_TRUE(give(picker, 0, "1"));
-    std::vector<piece_block> a;
+    std::vector<block_request> a;
     ASSERT_TRUE(picker.pick_block(0, a));
     ASSERT_TRUE(picker.pick_block(0, a));
     // Choked: both requests go back and the list is emptied.
     for (const auto& r : a)
         picker.release(r);
-    EXPECT_EQ(picker.state_of({0, 0, bs}), block_state::free);
-    EXPECT_EQ(picker.owner_of({0, 0, bs}), no_peer);
+    EXPECT_EQ(picker.state_of(blk(0, 0, bs)), block_state::free);
+    EXPECT_EQ(picker.owner_of(blk(0, 0, bs)), no_peer);
     a.clear();
     // The blocks still kept for the peer come first, then the released ones.
     const auto got = pick_all(picker, 0, a);
-    const std::vector<piece_block> want{{0, 2 * bs, bs}, {0, 3 * bs, bs}, {0, 0, bs}, {0, bs, bs}};
+    const std::vector<block_request> want{
+        blk(0, 2 * bs, bs), blk(0, 3 * bs, bs), blk(0, 0, bs), blk(0, bs, bs)};
     EXPECT_EQ(got, want);
 }
 
@@ -128,26 +146,26 @@ TEST(PiecePickerPasses, EndGameDuplicatesAnotherPeersRequestsOnce)
     auto picker = make(1, 2 * bs, 2 * bs);
     ASSERT_TRUE(give(picker, 0, "1"));
     ASSERT_TRUE(give(picker, 1, "1"));
-    std::vector<piece_block> a, b;
+    std::vector<block_request> a, b;
     EXPECT_EQ(pick_all(picker, 0, a).size(), 2U);
     const auto got = pick_all(picker, 1, b);
-    const std::vector<piece_block> want{{0, 0, bs}, {0, bs, bs}};
+    const std::vector<block_request> want{blk(0, 0, bs), blk(0, bs, bs)};
     EXPECT_EQ(got, want);
     // The first answer completes the block; the late duplicate changes nothing.
-    EXPECT_FALSE(picker.mark_received(1, {0, 0, bs}));
-    EXPECT_FALSE(picker.mark_received(0, {0, 0, bs}));
-    EXPECT_TRUE(picker.mark_received(0, {0, bs, bs}));
+    EXPECT_FALSE(picker.mark_received(1, blk(0, 0, bs)));
+    EXPECT_FALSE(picker.mark_received(0, blk(0, 0, bs)));
+    EXPECT_TRUE(picker.mark_received(0, blk(0, bs, bs)));
 }
 
 TEST(PiecePickerPasses, EndGameLastResortReasksOwnBlockDroppedFromTheList)
 {
     auto picker = make(1, 2 * bs, 2 * bs);
     ASSERT_TRUE(give(picker, 0, "1"));
-    std::vector<piece_block> a;
+    std::vector<block_request> a;
     EXPECT_EQ(pick_all(picker, 0, a).size(), 2U);
     a.erase(a.begin()); // the connection forgot the first request without releasing it
     ASSERT_TRUE(picker.pick_block(0, a));
-    EXPECT_EQ(a.back(), (piece_block{0, 0, bs}));
+    EXPECT_EQ(a.back(), (blk(0, 0, bs)));
 }
 
 // Many peers requesting, receiving and being choked at random: no peer ever holds the same
@@ -157,8 +175,8 @@ TEST(PiecePickerPasses, RandomTrafficNeverRepeatsABlockToOnePeerAndFinishes)
     constexpr std::uint32_t pieces = 40;
     PiecePicker picker(pieces, 3 * bs - 5, std::uint64_t{pieces} * (3 * bs - 5) - 1000, 7);
     std::mt19937 rng(12345);
-    std::vector<std::vector<piece_block>> lists(6);
-    for (peer_index p = 0; p < lists.size(); ++p)
+    std::vector<std::vector<block_request>> lists(6);
+    for (peer_key p = 0; p < lists.size(); ++p)
     {
         std::string s(pieces, '0');
         for (auto& c : s)
@@ -168,7 +186,7 @@ TEST(PiecePickerPasses, RandomTrafficNeverRepeatsABlockToOnePeerAndFinishes)
     int steps = 0;
     for (; picker.have_count() < pieces && steps < 200000; ++steps)
     {
-        const auto p = static_cast<peer_index>(rng() % lists.size());
+        const auto p = static_cast<peer_key>(rng() % lists.size());
         auto& list = lists[p];
         const auto action = rng() % 10;
         if (action < 5 && list.size() < 16)
@@ -179,10 +197,10 @@ TEST(PiecePickerPasses, RandomTrafficNeverRepeatsABlockToOnePeerAndFinishes)
         }
         else if (action < 9 && !list.empty())
         {
-            const piece_block b = list.front();
+            const block_request b = list.front();
             list.erase(list.begin());
             if (picker.mark_received(p, b))
-                picker.set_have(b.piece, true);
+                picker.set_have(b.index, true);
         }
         else
         {
@@ -206,9 +224,9 @@ TEST(PiecePickerChoice, EqualKeysTakeTheFirstPieceOfTheFirstByteAfterTheStart)
     {
         auto picker = make(32, bs, 32 * bs, start);
         ASSERT_TRUE(give(picker, 0, peer));
-        std::vector<piece_block> list;
+        std::vector<block_request> list;
         ASSERT_TRUE(picker.pick_block(0, list));
-        EXPECT_EQ(list.back().piece, want) << "start byte " << start;
+        EXPECT_EQ(list.back().index, want) << "start byte " << start;
     }
 }
 
@@ -218,14 +236,14 @@ TEST(PiecePickerChoice, SearchWrapsAcrossWordsAndSkipsPiecesInProgressOrHeld)
     peer[9] = peer[10] = peer[150] = '1';
     auto picker = make(200, bs, 200 * bs, 3); // byte 3 onwards: byte 18 holds piece 150
     ASSERT_TRUE(give(picker, 0, peer));
-    std::vector<piece_block> list;
+    std::vector<block_request> list;
     ASSERT_TRUE(picker.pick_block(0, list));
-    EXPECT_EQ(list.back().piece, 150U);
+    EXPECT_EQ(list.back().index, 150U);
     picker.set_have(9, true);
     ASSERT_TRUE(give(picker, 1, peer));
-    std::vector<piece_block> other;
+    std::vector<block_request> other;
     ASSERT_TRUE(picker.pick_block(1, other)); // wraps to byte 1: 9 held, 10 left
-    EXPECT_EQ(other.back().piece, 10U);
+    EXPECT_EQ(other.back().index, 10U);
 }
 
 TEST(PiecePickerChoice, RarestPieceOfTheByteWins)
@@ -238,9 +256,9 @@ TEST(PiecePickerChoice, RarestPieceOfTheByteWins)
     EXPECT_EQ(picker.availability(0), 3);
     EXPECT_EQ(picker.availability(1), 1);
     EXPECT_EQ(picker.availability(2), 2);
-    std::vector<piece_block> list;
+    std::vector<block_request> list;
     ASSERT_TRUE(picker.pick_block(0, list));
-    EXPECT_EQ(list.back().piece, 1U);
+    EXPECT_EQ(list.back().index, 1U);
 }
 
 TEST(PiecePickerChoice, AvailabilityFollowsHavesAndDepartures)
@@ -254,9 +272,9 @@ TEST(PiecePickerChoice, AvailabilityFollowsHavesAndDepartures)
     EXPECT_EQ(picker.availability(1), 2);
     picker.peer_gone(1);
     EXPECT_EQ(picker.availability(1), 1);
-    std::vector<piece_block> list;
+    std::vector<block_request> list;
     ASSERT_TRUE(picker.pick_block(0, list)); // piece 1 is now the rarer one
-    EXPECT_EQ(list.back().piece, 1U);
+    EXPECT_EQ(list.back().index, 1U);
     // A new bitfield from the same peer replaces its old share.
     ASSERT_TRUE(give(picker, 0, "10000000"));
     EXPECT_EQ(picker.availability(1), 0);
@@ -266,7 +284,7 @@ TEST(PiecePickerVerification, FailedPieceCanBeStartedAgainFromScratch)
 {
     auto picker = make(1, 2 * bs, 2 * bs);
     ASSERT_TRUE(give(picker, 0, "1"));
-    std::vector<piece_block> list;
+    std::vector<block_request> list;
     pick_all(picker, 0, list);
     EXPECT_FALSE(picker.mark_received(0, list[0]));
     EXPECT_TRUE(picker.mark_received(0, list[1]));
@@ -277,9 +295,9 @@ TEST(PiecePickerVerification, FailedPieceCanBeStartedAgainFromScratch)
     EXPECT_TRUE(list.empty()) << "a piece being checked is not asked for";
 
     picker.drop_piece(0);
-    EXPECT_FALSE(picker.is_received({0, 0, bs}));
+    EXPECT_FALSE(picker.is_received(blk(0, 0, bs)));
     EXPECT_FALSE(picker.is_in_progress(0));
-    const std::vector<piece_block> want{{0, 0, bs}, {0, bs, bs}};
+    const std::vector<block_request> want{blk(0, 0, bs), blk(0, bs, bs)};
     EXPECT_EQ(pick_all(picker, 0, list), want);
 }
 
@@ -287,7 +305,7 @@ TEST(PiecePickerVerification, VerifiedPieceLeavesTheDownloadAndInterest)
 {
     auto picker = make(2, bs, 2 * bs);
     ASSERT_TRUE(give(picker, 0, "10"));
-    std::vector<piece_block> list;
+    std::vector<block_request> list;
     ASSERT_TRUE(picker.pick_block(0, list));
     ASSERT_TRUE(picker.mark_received(0, list[0]));
     picker.set_have(0, true);
@@ -308,14 +326,14 @@ TEST(PiecePickerVerification, ForeignOrMisshapenBlocksAreIgnored)
 {
     auto picker = make(2, 40000, 80000);
     ASSERT_TRUE(give(picker, 0, "11"));
-    std::vector<piece_block> list;
+    std::vector<block_request> list;
     ASSERT_TRUE(picker.pick_block(0, list));
-    const std::uint32_t p = list[0].piece;
-    EXPECT_FALSE(picker.mark_received(0, {p, 2 * bs, bs})); // wrong length of the last block
-    EXPECT_FALSE(picker.mark_received(0, {p, 100, bs})); // not on a block boundary
-    EXPECT_FALSE(picker.mark_received(0, {1 - p, 0, bs})); // piece not started
-    EXPECT_FALSE(picker.mark_received(0, {9, 0, bs})); // beyond the torrent
-    picker.release({9, 0, bs});
+    const std::uint32_t p = list[0].index;
+    EXPECT_FALSE(picker.mark_received(0, blk(p, 2 * bs, bs))); // wrong length of the last block
+    EXPECT_FALSE(picker.mark_received(0, blk(p, 100, bs))); // not on a block boundary
+    EXPECT_FALSE(picker.mark_received(0, blk(1 - p, 0, bs))); // piece not started
+    EXPECT_FALSE(picker.mark_received(0, blk(9, 0, bs))); // beyond the torrent
+    picker.release(blk(9, 0, bs));
     EXPECT_EQ(picker.state_of(list[0]), block_state::requested);
 }
 
@@ -331,7 +349,7 @@ TEST(PiecePickerPeers, BitfieldSizeInterestAndTwoCompleteSides)
     EXPECT_FALSE(picker.still_interesting(0));
     EXPECT_FALSE(give(picker, 1, "1111111111"));
     EXPECT_FALSE(picker.has_bitfield(1));
-    std::vector<piece_block> list;
+    std::vector<block_request> list;
     EXPECT_FALSE(picker.pick_block(1, list));
     // Spare bits past the piece count mean nothing.
     EXPECT_FALSE(picker.is_interesting(std::vector<std::uint8_t>{0xFF, 0xFF}, 10));
@@ -358,27 +376,27 @@ TEST(PiecePickerPeers, HaveAnswersTellInterestAndCompleteness)
 TEST(PiecePickerPeers, PeerThatSentOnlyHavesGetsBlocks)
 {
     auto picker = make(4, bs, 4 * bs);
-    std::vector<piece_block> list;
+    std::vector<block_request> list;
     EXPECT_FALSE(picker.pick_block(0, list));
     ASSERT_EQ(picker.peer_has_piece(0, 2), peer_have_result::interesting);
     ASSERT_TRUE(picker.pick_block(0, list));
-    EXPECT_EQ(list.back(), (piece_block{2, 0, bs}));
+    EXPECT_EQ(list.back(), (blk(2, 0, bs)));
 }
 
 TEST(PiecePickerPeers, DepartedPeersSlotDoesNotInheritItsKeptBlocks)
 {
     auto picker = make(2, 4 * bs, 8 * bs);
     ASSERT_TRUE(give(picker, 0, "10"));
-    std::vector<piece_block> a;
+    std::vector<block_request> a;
     ASSERT_TRUE(picker.pick_block(0, a)); // piece 0 started for peer 0
     picker.release(a[0]);
     picker.peer_gone(0);
-    EXPECT_EQ(picker.owner_of({0, bs, bs}), no_peer);
+    EXPECT_EQ(picker.owner_of(blk(0, bs, bs)), no_peer);
 
     ASSERT_TRUE(give(picker, 0, "11")); // a new peer in the same slot
-    std::vector<piece_block> c;
+    std::vector<block_request> c;
     ASSERT_TRUE(picker.pick_block(0, c));
-    EXPECT_EQ(c.back(), (piece_block{1, 0, bs})) << "a new piece comes before filling in";
+    EXPECT_EQ(c.back(), (blk(1, 0, bs))) << "a new piece comes before filling in";
 }
 
 } // namespace
