@@ -116,8 +116,8 @@ void event_loop::run()
 int event_loop::run_once(int timeout_ms)
 {
     assert_in_loop_thread();
-    if (!m_valid)
-        return 0;
+    if (!m_valid || stopped())
+        return 0; // a stopped loop dispatches nothing: its handlers may be gone
     epoll_event events[max_events];
     const int ready = ::epoll_wait(m_epoll.get(), events, max_events, timeout_ms);
     m_iterations.fetch_add(1, std::memory_order_relaxed);
@@ -150,7 +150,7 @@ int event_loop::run_once(int timeout_ms)
 void event_loop::tick()
 {
     assert_in_loop_thread();
-    if (m_in_tick)
+    if (m_in_tick || stopped())
         return;
     m_in_tick = true;
     m_ticks.fetch_add(1, std::memory_order_relaxed);
