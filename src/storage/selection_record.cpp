@@ -175,6 +175,7 @@ bool WriteStateFile(
     const std::string& data_folder)
 {
     const std::string path = LocateStateFile(save_folder, name, data_folder);
+    make_folders(std::string(parent_of(path)));
     return write_file_atomically(path, encode_selection_record(selection));
 }
 
