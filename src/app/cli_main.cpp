@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "app/cli_commands.h"
+#include "app/cli_info.h"
 
 namespace zorvik::cli
 {
@@ -13,6 +14,7 @@ namespace
 // The commands, in the order --help lists them.
 constexpr command commands[] = {
     {"help", "zorvik-cli --help", "show this text", nullptr},
+    {"info", "zorvik-cli info FILE.torrent", "show the name, info-hash, pieces, files, trackers", run_info},
 };
 
 void print_usage(std::FILE* out)

@@ -49,8 +49,9 @@ struct file_entry
 class file_entry_reader
 {
 public:
-    // files must be the "files" list; it must outlive the reader.
-    explicit file_entry_reader(const bvalue& files);
+    // files must be the "files" list; it must outlive the reader. When why is given, a
+    // failure also writes a one-line reason to it.
+    explicit file_entry_reader(const bvalue& files, std::string* why = nullptr);
 
     [[nodiscard]] bool at_end() const noexcept { return m_next == m_files->size(); }
 
@@ -61,6 +62,7 @@ public:
 
 private:
     const bvalue::list_type* m_files;
+    std::string* m_why;
     std::size_t m_next = 0;
     std::uint64_t m_offset = 0;
 };

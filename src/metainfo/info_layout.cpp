@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "metainfo/base_error.h"
+#include "metainfo/rule_failure.h"
 
 namespace torrent
 {
@@ -61,36 +62,37 @@ void info_layout::apply_selection(const file_selection& selection)
     }
 }
 
-std::uint32_t info_piece_length(const bvalue& info)
+std::uint32_t info_piece_length(const bvalue& info, std::string* why)
 {
-    const std::int64_t value = info["piece length"].as_int64();
+    const std::int64_t value = required_key(info, "piece length", bvalue_kind::integer, why).as_int64();
     if (value < 1 || value > std::numeric_limits<std::int32_t>::max())
-        throw base_error(err::invalid_info);
+        fail_rule(
+            err::invalid_info, why, "piece length " + std::to_string(value) + " is not between 1 and 2^31-1");
     return static_cast<std::uint32_t>(value);
 }
 
-const std::string& info_name(const bvalue& info)
+const std::string& info_name(const bvalue& info, std::string* why)
 {
-    const std::string& name = info["name"].as_string();
+    const std::string& name = required_key(info, "name", bvalue_kind::string, why).as_string();
     if (!is_safe_path_component(name))
-        throw base_error(err::invalid_info);
+        fail_rule(err::invalid_info, why, "name \"" + name + "\" is not a safe file name");
     return name;
 }
 
-info_layout parse_info_layout(const bvalue& info)
+info_layout parse_info_layout(const bvalue& info, std::string* why)
 {
     info_layout layout;
-    layout.piece_length = info_piece_length(info);
-    layout.name = info_name(info);
-    const std::string& pieces = info["pieces"].as_string();
+    layout.piece_length = info_piece_length(info, why);
+    layout.name = info_name(info, why);
+    const std::string& pieces = required_key(info, "pieces", bvalue_kind::string, why).as_string();
     layout.pieces = pieces;
     const std::size_t digests = pieces.size() / 20;
 
-    if (const bvalue* length = info.find("length"))
+    if (info.has_key("length"))
     {
-        const std::int64_t size = length->as_int64();
+        const std::int64_t size = required_key(info, "length", bvalue_kind::integer, why).as_int64();
         if (size < 0)
-            throw base_error(err::invalid_info);
+            fail_rule(err::invalid_info, why, "length " + std::to_string(size) + " is negative");
         file_entry& f = layout.files.emplace_back();
         f.path.push_back(layout.name);
         f.size = static_cast<std::uint64_t>(size);
@@ -100,23 +102,29 @@ info_layout parse_info_layout(const bvalue& info)
     }
     else
     {
-        const bvalue* files = info.find("files");
-        if (files == nullptr || files->as_list().empty())
-            throw base_error(err::invalid_info);
+        if (!info.has_key("files"))
+            fail_rule(err::invalid_info, why, "neither \"length\" nor \"files\" is present");
+        const bvalue& files = required_key(info, "files", bvalue_kind::list, why);
+        if (files.as_list().empty())
+            fail_rule(err::invalid_info, why, "\"files\" is empty");
         layout.multi_file = true;
-        layout.files.resize(files->as_list().size());
-        file_entry_reader reader(*files);
+        layout.files.resize(files.as_list().size());
+        file_entry_reader reader(files, why);
         std::unordered_set<std::string> paths;
         paths.reserve(layout.files.size());
-        for (file_entry& f : layout.files)
+        for (std::size_t index = 0; index < layout.files.size(); ++index)
         {
+            file_entry& f = layout.files[index];
             reader.read(f);
             f.first_piece = static_cast<std::int32_t>(f.offset / layout.piece_length);
             f.end_piece = static_cast<std::int32_t>((f.offset + f.size) / layout.piece_length);
             // Two entries naming one file would write different data to it. Padding
             // entries are never created, so they may repeat.
             if (!f.placeholder && !paths.insert(joined_path(f.path)).second)
-                throw base_error(err::invalid_file_entry);
+                fail_rule(
+                    err::invalid_file_entry,
+                    why,
+                    "file " + std::to_string(index) + ": same path as an earlier file");
         }
     }
 
@@ -124,9 +132,21 @@ info_layout parse_info_layout(const bvalue& info)
     layout.total_size = last.offset + last.size;
     layout.selected_size = layout.total_size;
 
-    if (pieces.size() % 20 != 0 || layout.total_size == 0
-        || digests != (layout.total_size - 1) / layout.piece_length + 1)
-        throw base_error(err::invalid_info);
+    if (pieces.size() % 20 != 0)
+        fail_rule(
+            err::invalid_info,
+            why,
+            "\"pieces\" holds " + std::to_string(pieces.size()) + " bytes, not a multiple of 20");
+    if (layout.total_size == 0)
+        fail_rule(err::invalid_info, why, "the total size is 0");
+    const std::uint64_t needed = (layout.total_size - 1) / layout.piece_length + 1;
+    if (digests != needed)
+        fail_rule(
+            err::invalid_info,
+            why,
+            std::to_string(digests) + " piece digests where " + std::to_string(layout.total_size)
+                + " bytes in pieces of " + std::to_string(layout.piece_length) + " need "
+                + std::to_string(needed));
     return layout;
 }
 

@@ -48,10 +48,10 @@ struct info_layout
 
 // "piece length" of an info dictionary; raises code 1 unless it is within 1 .. 2^31-1 (code 15
 // when absent or not an integer).
-[[nodiscard]] std::uint32_t info_piece_length(const bvalue& info);
+[[nodiscard]] std::uint32_t info_piece_length(const bvalue& info, std::string* why = nullptr);
 // "name" of an info dictionary; raises code 1 when it is not a safe file-system name (".",
 // "..", or containing '/' or NUL), code 15 when absent or not a string.
-[[nodiscard]] const std::string& info_name(const bvalue& info);
+[[nodiscard]] const std::string& info_name(const bvalue& info, std::string* why = nullptr);
 
 // The full-load parsing rules. Builds the layout of an info dictionary, every file
 // selected. Raises base_error: code 1 (err::invalid_info) for no "files" and no "length",
@@ -59,7 +59,7 @@ struct info_layout
 // count that does not match the total size, a piece length outside 1 .. 2^31-1, or a name
 // that is not a safe file-system name; code 2 for an invalid file entry or two entries
 // with one path (padding entries excepted); code 15 for an absent key or a value of the
-// wrong kind.
-[[nodiscard]] info_layout parse_info_layout(const bvalue& info);
+// wrong kind. When why is given, a failure also writes a one-line reason to it.
+[[nodiscard]] info_layout parse_info_layout(const bvalue& info, std::string* why = nullptr);
 
 } // namespace torrent

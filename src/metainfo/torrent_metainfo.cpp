@@ -1,6 +1,7 @@
 #include "metainfo/torrent_metainfo.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,20 +26,31 @@ enum class read_status
     too_large,
 };
 
-read_status read_whole_file(const std::string& path, std::string& out)
+void explain(std::string* why, const std::string& text)
+{
+    if (why != nullptr)
+        *why = text;
+}
+
+read_status read_whole_file(const std::string& path, std::string& out, std::string* why)
 {
     unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd)
-        return read_status::unreadable;
-
-    struct stat st
+    struct stat st = {};
+    if (!fd || ::fstat(fd.get(), &st) != 0)
     {
-    };
-
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        explain(why, std::strerror(errno));
         return read_status::unreadable;
+    }
+    if (!S_ISREG(st.st_mode))
+    {
+        explain(why, S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file");
+        return read_status::unreadable;
+    }
     if (static_cast<std::uint64_t>(st.st_size) > max_torrent_file_size)
+    {
+        explain(why, "the file is larger than 128 MiB");
         return read_status::too_large;
+    }
     out.resize(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
     while (done < out.size())
@@ -47,7 +59,10 @@ read_status read_whole_file(const std::string& path, std::string& out)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
+        {
+            explain(why, std::strerror(errno));
             return read_status::unreadable;
+        }
         if (n == 0)
             break; // the file shrank meanwhile
         done += static_cast<std::size_t>(n);
@@ -63,13 +78,24 @@ torrent_metainfo::torrent_metainfo(passkey, std::string bytes)
 {
 }
 
-metainfo_result torrent_metainfo::decode()
+metainfo_result torrent_metainfo::decode(std::string* why)
 {
-    if (decode_bvalue(m_bytes, m_root) == 0 || m_root.kind() != bvalue_kind::dictionary)
+    if (decode_bvalue(m_bytes, m_root) == 0)
+    {
+        explain(why, "not bencoded data (malformed, truncated or nested too deeply)");
         return metainfo_result::invalid;
+    }
+    if (m_root.kind() != bvalue_kind::dictionary)
+    {
+        explain(why, "the top level is not a dictionary");
+        return metainfo_result::invalid;
+    }
     m_info = m_root.find("info");
     if (m_info == nullptr || m_info->kind() != bvalue_kind::dictionary)
+    {
+        explain(why, m_info == nullptr ? "\"info\" is missing" : "\"info\" is not a dictionary");
         return metainfo_result::invalid;
+    }
     m_info_bytes = std::string_view(m_bytes).substr(
         static_cast<std::size_t>(m_info->source_offset()), static_cast<std::size_t>(m_info->source_length()));
     m_info_hash = compute_info_digest(m_info_bytes);
@@ -78,10 +104,10 @@ metainfo_result torrent_metainfo::decode()
 }
 
 std::shared_ptr<const torrent_metainfo>
-torrent_metainfo::load_file(const std::string& path, metainfo_result& result)
+torrent_metainfo::load_file(const std::string& path, metainfo_result& result, std::string* why)
 {
     std::string bytes;
-    switch (read_whole_file(path, bytes))
+    switch (read_whole_file(path, bytes, why))
     {
     case read_status::unreadable:
         result = metainfo_result::unreadable;
@@ -92,16 +118,16 @@ torrent_metainfo::load_file(const std::string& path, metainfo_result& result)
     case read_status::ok:
         break;
     }
-    return from_bytes(std::move(bytes), result);
+    return from_bytes(std::move(bytes), result, why);
 }
 
 std::shared_ptr<const torrent_metainfo>
-torrent_metainfo::from_bytes(std::string bytes, metainfo_result& result)
+torrent_metainfo::from_bytes(std::string bytes, metainfo_result& result, std::string* why)
 {
     try
     {
         auto meta = std::make_shared<torrent_metainfo>(passkey{}, std::move(bytes));
-        result = meta->decode();
+        result = meta->decode(why);
         if (result != metainfo_result::ok)
             return nullptr;
         return meta;
@@ -109,6 +135,7 @@ torrent_metainfo::from_bytes(std::string bytes, metainfo_result& result)
     catch (const std::exception&)
     {
         // Allocation failures and a failed hash: the torrent cannot be used.
+        explain(why, "the torrent cannot be decoded or hashed");
         result = metainfo_result::invalid;
         return nullptr;
     }

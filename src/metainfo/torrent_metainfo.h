@@ -28,12 +28,13 @@ class torrent_metainfo
     };
 
 public:
-    // Reads and decodes a .torrent file. Null with result set on failure.
+    // Reads and decodes a .torrent file. Null with result set on failure; when why is given,
+    // a failure also writes a one-line reason to it.
     [[nodiscard]] static std::shared_ptr<const torrent_metainfo>
-    load_file(const std::string& path, metainfo_result& result);
+    load_file(const std::string& path, metainfo_result& result, std::string* why = nullptr);
     // The same from bytes already in memory (result is then ok or invalid).
     [[nodiscard]] static std::shared_ptr<const torrent_metainfo>
-    from_bytes(std::string bytes, metainfo_result& result);
+    from_bytes(std::string bytes, metainfo_result& result, std::string* why = nullptr);
 
     torrent_metainfo(passkey, std::string bytes);
     torrent_metainfo(const torrent_metainfo&) = delete;
@@ -55,7 +56,7 @@ public:
     [[nodiscard]] const std::string& info_hash_text() const noexcept { return m_info_hash_text; }
 
 private:
-    [[nodiscard]] metainfo_result decode();
+    [[nodiscard]] metainfo_result decode(std::string* why);
 
     std::string m_bytes;
     bvalue m_root;
