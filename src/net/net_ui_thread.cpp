@@ -27,8 +27,9 @@ bool NetUIThread::start()
     m_started = true;
     std::promise<void> bound;
     auto ready = bound.get_future();
+    // The promise lives in the thread, so it outlives set_value however soon start() returns.
     m_thread = std::jthread(
-        [this, &bound]
+        [this, bound = std::move(bound)]() mutable
         {
             m_loop->bind_to_current_thread();
             bound.set_value();

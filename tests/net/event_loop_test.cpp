@@ -122,6 +122,24 @@ TEST_F(EventLoop, DrainDuringTickKeepsTheWalkValid)
     EXPECT_EQ(m_loop.timer_count(), 0u);
 }
 
+TEST_F(EventLoop, AReusedFdNumberReplacesAStaleSocketEntry)
+{
+    // A socket closed without being unregistered leaves its entry behind; once the number
+    // names a new socket, the new registration must win or the new socket is never heard.
+    recording_handler old_owner(m_loop), new_owner(m_loop);
+    AsyncSocket stale(m_loop, &old_owner);
+    AsyncSocket fresh(m_loop, &new_owner);
+    EXPECT_EQ(m_loop.socket_add(40, &stale), 1);
+    EXPECT_EQ(m_loop.socket_add(40, &fresh), 1);
+    EXPECT_EQ(m_loop.find_socket(40), &fresh);
+    EXPECT_EQ(m_loop.socket_count(), 1u);
+    m_loop.socket_event(40, net_event_read, 0);
+    EXPECT_EQ(new_owner.readable, 1);
+    EXPECT_EQ(old_owner.readable, 0);
+    EXPECT_EQ(m_loop.socket_remove(40), 1);
+    EXPECT_EQ(m_loop.socket_count(), 0u);
+}
+
 TEST_F(EventLoop, RequestsFromAnotherThreadRunOnTheLoopThread)
 {
     std::atomic<bool> ran_here{false};
