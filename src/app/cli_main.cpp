@@ -3,6 +3,7 @@
 #include <span>
 #include <string_view>
 
+#include "app/cli_check.h"
 #include "app/cli_commands.h"
 #include "app/cli_info.h"
 
@@ -15,6 +16,10 @@ namespace
 constexpr command commands[] = {
     {"help", "zorvik-cli --help", "show this text", nullptr},
     {"info", "zorvik-cli info FILE.torrent", "show the name, info-hash, pieces, files, trackers", run_info},
+    {"check",
+     "zorvik-cli check [--fast] FILE.torrent SAVE_FOLDER",
+     "hash the data on disk: pieces, bytes, files present",
+     run_check},
 };
 
 void print_usage(std::FILE* out)

@@ -1,0 +1,277 @@
+// zorvik-cli check: a full check of the data of a .torrent on disk, as a task runs it
+// before its first announce.
+#include "app/cli_check.h"
+
+#include <atomic>
+#include <cinttypes>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <mutex>
+#include <pthread.h>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "base/event.h"
+#include "base/paths.h"
+#include "storage/torrent_manager.h"
+
+namespace zorvik::cli
+{
+namespace
+{
+
+constexpr int exit_ok = 0;
+constexpr int exit_usage = 1;
+constexpr int exit_read_error = 7;
+constexpr int exit_interrupted = 8;
+
+void usage()
+{
+    std::fprintf(stderr, "usage: zorvik-cli check [--fast] FILE.torrent SAVE_FOLDER\n");
+}
+
+// File names from a .torrent are raw bytes: control characters are shown as \xNN so that
+// every file stays on its line.
+std::string printable(std::string_view text)
+{
+    std::string out;
+    for (const char ch : text)
+    {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F || c == '\\')
+        {
+            char buf[5];
+            std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned>(c));
+            out += buf;
+        }
+        else
+        {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+// A fresh folder for the piece-state file, removed with its content at the end.
+class scratch_folder
+{
+public:
+    scratch_folder()
+    {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern =
+            torrent::join_path(base != nullptr && *base != '\0' ? base : "/tmp", "zorvik-check-XXXXXX");
+        if (::mkdtemp(pattern.data()) != nullptr)
+            m_path = pattern;
+    }
+
+    ~scratch_folder()
+    {
+        if (m_path.empty())
+            return;
+        // Only the piece-state file lives here.
+        if (DIR* dir = ::opendir(m_path.c_str()))
+        {
+            while (const dirent* entry = ::readdir(dir))
+            {
+                const std::string_view name(entry->d_name);
+                if (name != "." && name != "..")
+                    ::unlinkat(::dirfd(dir), entry->d_name, 0);
+            }
+            ::closedir(dir);
+        }
+        ::rmdir(m_path.c_str());
+    }
+
+    scratch_folder(const scratch_folder&) = delete;
+    scratch_folder& operator=(const scratch_folder&) = delete;
+
+    [[nodiscard]] const std::string& path() const noexcept { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// Turns SIGINT and SIGTERM into the check's stop event, so an interrupted check still
+// closes its files and removes its scratch folder.
+class interrupt_watch
+{
+public:
+    explicit interrupt_watch(torrent::event& stop)
+    {
+        sigemptyset(&m_set);
+        sigaddset(&m_set, SIGINT);
+        sigaddset(&m_set, SIGTERM);
+        sigaddset(&m_set, SIGUSR1);
+        pthread_sigmask(SIG_BLOCK, &m_set, nullptr);
+        m_thread = std::thread(
+            [this, &stop]
+            {
+                int sig = 0;
+                sigwait(&m_set, &sig);
+                if (sig != SIGUSR1)
+                {
+                    m_interrupted.store(true);
+                    stop.set();
+                }
+            });
+    }
+
+    ~interrupt_watch()
+    {
+        pthread_kill(m_thread.native_handle(), SIGUSR1);
+        m_thread.join();
+        pthread_sigmask(SIG_UNBLOCK, &m_set, nullptr);
+    }
+
+    interrupt_watch(const interrupt_watch&) = delete;
+    interrupt_watch& operator=(const interrupt_watch&) = delete;
+
+    [[nodiscard]] bool interrupted() const noexcept { return m_interrupted.load(); }
+
+private:
+    sigset_t m_set{};
+    std::atomic<bool> m_interrupted{false};
+    std::thread m_thread;
+};
+
+// The path a file is shown under: the torrent name, then its components.
+std::string display_path(const torrent::torrent_storage& storage, std::size_t i)
+{
+    const torrent::file_entry& f = storage.files()[i];
+    if (!storage.multi_file())
+        return printable(storage.name());
+    std::string out = printable(storage.name());
+    for (const std::string& c : f.path)
+        out += "/" + printable(c);
+    return out;
+}
+
+bool piece_present(std::span<const std::uint8_t> bitmap, std::uint32_t i)
+{
+    return (bitmap[i / 8] & (0x80u >> (i % 8))) != 0;
+}
+
+void report(const torrent::torrent_storage& storage, std::span<const std::uint8_t> bitmap)
+{
+    const std::uint32_t n = storage.piece_count();
+    std::uint32_t present = 0;
+    std::uint64_t bytes = 0;
+    for (std::uint32_t i = 0; i < n; ++i)
+    {
+        if (piece_present(bitmap, i))
+        {
+            ++present;
+            bytes += storage.piece_size(i);
+        }
+    }
+    std::printf("pieces present: %" PRIu32 "/%" PRIu32 "\n", present, n);
+    std::printf("bytes present: %" PRIu64 "/%" PRIu64 "\n", bytes, storage.total_size());
+
+    const auto& files = storage.files();
+    const std::uint64_t pl = storage.piece_length();
+    std::size_t complete = 0;
+    std::vector<const char*> states(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i)
+    {
+        const torrent::file_entry& f = files[i];
+        bool ok = true;
+        if (f.size > 0)
+        {
+            const auto first = static_cast<std::uint32_t>(f.offset / pl);
+            const auto last = static_cast<std::uint32_t>((f.offset + f.size - 1) / pl);
+            for (std::uint32_t p = first; p <= last && ok; ++p)
+                ok = piece_present(bitmap, p);
+        }
+        if (!f.selected)
+            states[i] = "unselected";
+        else if (ok)
+            states[i] = "complete";
+        else
+            states[i] = "incomplete";
+        complete += f.selected && ok ? 1 : 0;
+    }
+    std::printf("files complete: %zu/%zu\n", complete, files.size());
+    for (std::size_t i = 0; i < files.size(); ++i)
+        std::printf("%s: %s\n", states[i], display_path(storage, i).c_str());
+}
+
+} // namespace
+
+int run_check(std::span<char* const> args)
+{
+    bool fast = false;
+    std::vector<std::string> operands;
+    for (const char* a : args)
+    {
+        const std::string_view arg(a);
+        if (arg == "--fast")
+            fast = true;
+        else if (arg.size() > 1 && arg.front() == '-')
+        {
+            std::fprintf(stderr, "zorvik-cli check: unknown option '%s'\n", a);
+            usage();
+            return exit_usage;
+        }
+        else
+            operands.emplace_back(arg);
+    }
+    if (operands.size() != 2)
+    {
+        usage();
+        return exit_usage;
+    }
+
+    scratch_folder scratch;
+    if (scratch.path().empty())
+    {
+        std::perror("zorvik-cli check: cannot make a temporary folder");
+        return exit_read_error;
+    }
+
+    torrent::torrent_manager manager;
+    std::string info_hash;
+    std::vector<std::string> trackers;
+    const torrent::add_result added =
+        manager.add_torrent(operands[0], scratch.path(), operands[1], info_hash, trackers);
+    if (added != torrent::add_result::added && added != torrent::add_result::needs_check)
+    {
+        std::fprintf(stderr, "zorvik-cli check: %s\n", torrent::describe(added));
+        return static_cast<int>(added);
+    }
+
+    const auto data = manager.find_torrent(info_hash);
+    torrent::event stop;
+    std::int64_t found = 0;
+    bool interrupted = false;
+    {
+        interrupt_watch watch(stop);
+        found = data->check_existing_data({}, stop, fast ? 0 : 100);
+        interrupted = watch.interrupted();
+    }
+    int status = exit_ok;
+    if (found == torrent::check_stopped || interrupted)
+    {
+        std::fprintf(stderr, "zorvik-cli check: interrupted\n");
+        status = exit_interrupted;
+    }
+    else if (found < 0)
+    {
+        std::fprintf(stderr, "zorvik-cli check: the data cannot be read\n");
+        status = exit_read_error;
+    }
+    else
+    {
+        const std::lock_guard lock(data->io_mutex());
+        report(data->storage(), data->saved_bitmap());
+    }
+    manager.remove_torrent(info_hash);
+    return status;
+}
+
+} // namespace zorvik::cli
