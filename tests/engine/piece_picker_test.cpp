@@ -157,6 +157,22 @@ TEST(PiecePickerPasses, EndGameDuplicatesAnotherPeersRequestsOnce)
     EXPECT_TRUE(picker.mark_received(0, blk(0, bs, bs)));
 }
 
+TEST(PiecePickerPasses, DuplicateFreedByAnotherPeersChokeIsNotAskedTwice)
+{
+    auto picker = make(1, 2 * bs, 2 * bs);
+    ASSERT_TRUE(give(picker, 0, "1"));
+    ASSERT_TRUE(give(picker, 1, "1"));
+    std::vector<block_request> a, b;
+    EXPECT_EQ(pick_all(picker, 0, a).size(), 2U);
+    ASSERT_TRUE(picker.pick_block(1, b)); // end game: block 0 asked of peer 1 too
+    picker.release(b[0]); // peer 1 chokes us: block 0 is free again
+    b.clear();
+    ASSERT_TRUE(picker.pick_block(0, a));
+    EXPECT_EQ(a.size(), 2U) << "peer 0 still waits for block 0";
+    ASSERT_TRUE(picker.pick_block(1, b));
+    EXPECT_EQ(b, std::vector<block_request>{blk(0, 0, bs)});
+}
+
 TEST(PiecePickerPasses, EndGameLastResortReasksOwnBlockDroppedFromTheList)
 {
     auto picker = make(1, 2 * bs, 2 * bs);
@@ -224,6 +240,7 @@ TEST(PiecePickerChoice, EqualKeysTakeTheFirstPieceOfTheFirstByteAfterTheStart)
     {
         auto picker = make(32, bs, 32 * bs, start);
         ASSERT_TRUE(give(picker, 0, peer));
+        ASSERT_TRUE(give(picker, 1, peer)); // every candidate held by two peers: equal keys of 1
         std::vector<block_request> list;
         ASSERT_TRUE(picker.pick_block(0, list));
         EXPECT_EQ(list.back().index, want) << "start byte " << start;
