@@ -26,17 +26,17 @@ bool in_list(std::span<const block_request> list, const block_request& b) noexce
 
 PiecePicker::PiecePicker(
     std::uint32_t piece_count, std::uint32_t piece_length, std::uint64_t total_length, std::uint64_t seed)
-    : m_piece_count(piece_count)
+    : m_piece_count(piece_length != 0 ? piece_count : 0) // no blocks to cut: nothing to pick
     , m_piece_length(piece_length)
     , m_last_piece_length(piece_length)
-    , m_have(piece_count)
-    , m_in_progress(piece_count)
-    , m_complete(piece_count)
-    , m_availability(piece_count, 0)
-    , m_position(piece_count, no_entry)
+    , m_have(m_piece_count)
+    , m_in_progress(m_piece_count)
+    , m_complete(m_piece_count)
+    , m_availability(m_piece_count, 0)
+    , m_position(m_piece_count, no_entry)
     , m_random_state(seed != 0 ? seed : 0x9E3779B97F4A7C15ULL)
 {
-    if (piece_count != 0 && piece_length != 0)
+    if (m_piece_count != 0)
     {
         const std::uint64_t before_last = std::uint64_t{piece_count - 1} * piece_length;
         if (total_length > before_last && total_length - before_last <= piece_length)
