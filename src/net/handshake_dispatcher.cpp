@@ -1,0 +1,36 @@
+#include "net/handshake_dispatcher.h"
+
+namespace torrent
+{
+
+HandshakeDispatcher::HandshakeDispatcher()
+{
+    m_recognizers.push_back(std::make_unique<HandshakeGuard>());
+}
+
+HandshakeDispatcher::~HandshakeDispatcher() = default;
+
+void HandshakeDispatcher::add(std::unique_ptr<HandshakeRecognizer> recognizer)
+{
+    if (recognizer)
+        m_recognizers.push_back(std::move(recognizer));
+}
+
+recognize_result HandshakeDispatcher::dispatch(
+    std::span<const std::byte> input, ConnectionRecord& record, tick_t created, tick_t now)
+{
+    if (m_recognizers.empty())
+        return recognize_result::reject;
+    bool wants_more = false;
+    for (const auto& recognizer : m_recognizers)
+    {
+        const recognize_result r = recognizer->recognize(input, record, created, now);
+        if (r == recognize_result::reject || r == recognize_result::taken)
+            return r;
+        if (r == recognize_result::need_more)
+            wants_more = true;
+    }
+    return wants_more ? recognize_result::need_more : recognize_result::reject;
+}
+
+} // namespace torrent

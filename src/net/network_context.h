@@ -1,0 +1,149 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "base/tick.h"
+#include "net/connect_completion.h"
+#include "net/handshake_recognizer.h"
+#include "net/local_address.h"
+#include "net/peer_listener.h"
+#include "net/port_mapper.h"
+
+namespace torrent
+{
+
+class ConnectionPoller;
+class HandshakeDispatcher;
+class NetUIThread;
+class TaskPool; // engine type; the network layer only holds the pointer for it
+class net_observer;
+
+// What network start-up needs, as a plain struct (the window fills it in).
+struct network_options
+{
+    std::uint16_t wanted_port = 0; // first port tried; 0 lets the system choose
+    std::uint32_t listen_address = 0; // host order; 0 = every address (tests use 127.0.0.1)
+    int max_peers_per_task = 64; // sets the pending-connect limit to two thirds of it
+    bool upnp_wanted = false;
+    port_mapper_factory mapper_factory; // empty: no router mapping
+    net_observer* observer = nullptr; // null: nothing is told
+    clock* time = nullptr; // null: the system clock
+    std::chrono::milliseconds drain_limit{3000};
+    // Plugged in by the engine; without them incoming sockets are only guarded and
+    // outgoing connects never complete.
+    std::unique_ptr<HandshakeRecognizer> recognizer;
+    std::unique_ptr<ConnectCompletion> completion;
+};
+
+enum class network_start_result : std::uint8_t
+{
+    started = 0,
+    no_port = 1, // no listening port could be bound
+    no_thread = 2, // the poller or the network thread could not be made
+    already = 3 // start() was called before
+};
+
+// The network root object: owns the listener (through the poller), the poller thread, the
+// handshake dispatcher, the connect completion, the network thread, our peer id, the local
+// and external addresses and the pending-connect limit. Reached by the network code through
+// one global pointer that only the application sets (network_context()).
+// Owner: the main window. Runs on: started and shut down on the UI thread; the accessors
+// are safe from any thread once start() has returned.
+class NetworkContext
+{
+public:
+    explicit NetworkContext(network_options opts);
+    // shutdown()
+    ~NetworkContext();
+    NetworkContext(const NetworkContext&) = delete;
+    NetworkContext& operator=(const NetworkContext&) = delete;
+
+    // Binds the listener, finds the local address, requests the router mapping, makes our
+    // peer id, starts the network thread, makes the dispatcher and the poller and starts it.
+    // Without a bound port nothing but the failed listener is left (and then freed).
+    [[nodiscard]] network_start_result start();
+
+    // Stops and deletes the poller (and every socket on it, the listener included), deletes
+    // the dispatcher, drains the network thread for at most the drain limit and ends it
+    // (the stopped thread object lives on until the context is destroyed, so connection
+    // objects bound to its loop may still be destroyed). Safe to call more than once.
+    void shutdown();
+
+    [[nodiscard]] bool started() const noexcept { return m_poller != nullptr; }
+
+    [[nodiscard]] std::uint16_t listen_port() const noexcept { return m_listen_port; }
+
+    [[nodiscard]] std::uint32_t local_ip() const noexcept { return m_local_ip; }
+
+    [[nodiscard]] const std::string& peer_id() const noexcept { return m_peer_id; }
+
+    [[nodiscard]] external_address& external() noexcept { return m_external; }
+
+    // The announced address: set at start to the local address and listening port, and by
+    // a successful router mapping.
+    void set_external(std::uint16_t port, std::string_view text) { m_external.set_external(port, text); }
+
+    [[nodiscard]] pending_connect_limit& connect_limit() noexcept { return m_connect_limit; }
+
+    [[nodiscard]] ConnectionPoller* poller() const noexcept { return m_poller.get(); }
+
+    [[nodiscard]] PeerListener* listener() const noexcept { return m_listener; }
+
+    [[nodiscard]] HandshakeDispatcher* dispatcher() const noexcept { return m_dispatcher.get(); }
+
+    [[nodiscard]] ConnectCompletion* completion() const noexcept { return m_completion.get(); }
+
+    // The recognizer registered after the guard (owned by the dispatcher), or null.
+    [[nodiscard]] HandshakeRecognizer* recognizer() const noexcept { return m_recognizer; }
+
+    [[nodiscard]] NetUIThread* net_thread() const noexcept { return m_net_thread.get(); }
+
+    // Set by the main window once its task pool runs; null until then.
+    [[nodiscard]] TaskPool* task_pool() const noexcept { return m_task_pool.load(std::memory_order_acquire); }
+
+    void set_task_pool(TaskPool* pool) noexcept { m_task_pool.store(pool, std::memory_order_release); }
+
+    // Process-local lock for the engine's use of the context.
+    [[nodiscard]] std::mutex& lock() noexcept { return m_lock; }
+
+    // The user turned UPnP on: the listener starts a mapping on its next pass (none is made
+    // while one exists).
+    void restart_port_mapping();
+
+    // TODO(storage): the torrent table (info-hash text -> torrent data) belongs here as
+    // `torrent_table m_torrents` with a `torrents()` accessor, once storage provides it.
+
+private:
+    network_options m_options;
+    clock& m_clock;
+    net_observer& m_observer;
+
+    std::mutex m_lock;
+    pending_connect_limit m_connect_limit;
+    external_address m_external;
+    std::uint32_t m_local_ip = 0;
+    std::uint16_t m_listen_port = PeerListener::no_port;
+    std::string m_peer_id;
+    std::atomic<TaskPool*> m_task_pool{nullptr};
+    bool m_start_called = false;
+
+    std::unique_ptr<NetUIThread> m_net_thread;
+    std::unique_ptr<ConnectCompletion> m_completion;
+    std::unique_ptr<HandshakeDispatcher> m_dispatcher;
+    HandshakeRecognizer* m_recognizer = nullptr;
+    std::unique_ptr<ConnectionPoller> m_poller;
+    PeerListener* m_listener = nullptr; // owned by the poller
+};
+
+// The one process-wide network root, set and cleared only by the application (tests may
+// point it at their own). Null while networking is not up.
+[[nodiscard]] NetworkContext* network_context() noexcept;
+void set_network_context(NetworkContext* context) noexcept;
+
+} // namespace torrent
