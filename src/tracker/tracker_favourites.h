@@ -27,9 +27,10 @@ inline constexpr std::array<std::string_view, 6> default_favourite_trackers{
 // Longest line the reader takes at once; a longer line is split into several entries.
 inline constexpr std::size_t max_favourite_line = 269;
 
-// Splits favourites text into URLs: lines end at LF, a CR before it is dropped, a leading
-// UTF-8 byte-order mark is ignored, lines are cut every max_favourite_line characters, and
-// lines of 3 characters or fewer (empty ones included) are dropped.
+// Splits favourites text into URLs: lines end at LF, carriage returns and blanks around a
+// URL are dropped, a leading UTF-8 byte-order mark is ignored, lines are cut every
+// max_favourite_line characters, and lines of 3 characters or fewer (empty ones included)
+// are dropped.
 [[nodiscard]] std::vector<std::string> parse_favourites(std::string_view text);
 
 // The default file content: the six URLs joined by CR LF, the last without a line end.

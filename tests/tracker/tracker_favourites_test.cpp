@@ -79,6 +79,7 @@ TEST(Favourites, BareLfReadsLikeCrLfAndShortLinesAreDropped)
     EXPECT_EQ(
         parse_favourites("\xEF\xBB\xBFhttp://a/x\r\n\r\nabc\r\nab\n\nudp://c:80/announce\r\nhttp://d/z"),
         (std::vector<std::string>{"http://a/x", "udp://c:80/announce", "http://d/z"}));
+    EXPECT_EQ(parse_favourites("  http://a/x \r\r\n"), std::vector<std::string>{"http://a/x"});
     EXPECT_TRUE(parse_favourites("").empty());
     EXPECT_TRUE(parse_favourites("\r\n\r\n\n").empty());
 }
