@@ -11,9 +11,11 @@ namespace torrent
 // Result codes of the gateway calls: 0 is success and every failure is negative. A UPnP
 // error answered by the gateway (718 ConflictInMappingEntry, 606 not authorised ...) is
 // returned negated; transport and parse failures keep the client library's small
-// negative codes (-1 to -5); `upnp_no_gateway` means discovery found no gateway.
+// negative codes (-1 to -5); `upnp_no_gateway` means discovery found no gateway and
+// `upnp_cancelled` that the attempt was called off (its owner is going away).
 inline constexpr int upnp_ok = 0;
 inline constexpr int upnp_no_gateway = -1000;
+inline constexpr int upnp_cancelled = -1001;
 
 // A failure of the connection to the gateway rather than an answer from it: the gateway
 // may have gone or moved, so it is looked up again before the next attempt.
@@ -56,8 +58,9 @@ public:
 };
 
 // Finds the gateway for a machine whose local address is `local_address` (dotted text);
-// answers null and a negative `result` when none is found.
-using gateway_finder =
-    std::function<std::unique_ptr<gateway_client>(const std::string& local_address, int& result)>;
+// answers null and a negative `result` when none is found. A search in progress ends
+// early once `stop_fd` becomes readable (-1: never).
+using gateway_finder = std::function<std::unique_ptr<gateway_client>(
+    const std::string& local_address, int stop_fd, int& result)>;
 
 } // namespace torrent

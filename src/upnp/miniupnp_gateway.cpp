@@ -1,17 +1,21 @@
 #include "upnp/miniupnp_gateway.h"
 
+#include <arpa/inet.h>
+#include <cstdint>
 #include <cstdlib>
 #include <miniupnpc/miniupnpc.h>
 #include <miniupnpc/upnpcommands.h>
+#include <netinet/in.h>
 #include <string>
+
+#include "upnp/ssdp_search.h"
 
 namespace torrent
 {
 namespace
 {
 
-constexpr int discovery_delay_ms = 2000;
-constexpr unsigned char discovery_ttl = 2;
+constexpr int search_window_ms = 2000;
 
 // miniupnpc answers UPnP errors as positive codes; ours are all negative.
 int as_result(int code) noexcept
@@ -36,29 +40,8 @@ public:
         return UPNP_GetIGDFromUrl(url, &m_urls, &m_data, lan, sizeof lan) == 1 && has_service();
     }
 
-    // True when discovery found an Internet Gateway Device, connected or not.
-    bool discover(const std::string& local_address)
-    {
-        const bool any_interface = local_address.empty() || local_address == "0.0.0.0";
-        int error = 0;
-        UPNPDev* devices = upnpDiscover(
-            discovery_delay_ms,
-            any_interface ? nullptr : local_address.c_str(),
-            nullptr,
-            UPNP_LOCAL_PORT_ANY,
-            0,
-            discovery_ttl,
-            &error);
-        if (devices == nullptr)
-            return false;
-        char lan[64] = {};
-        // 1: connected gateway; 2: gateway that calls itself not connected, which includes
-        // one whose outside address is private. Both are tried. 3 is a device that is no
-        // gateway at all.
-        const int state = UPNP_GetValidIGD(devices, &m_urls, &m_data, lan, sizeof lan);
-        freeUPNPDevlist(devices);
-        return (state == 1 || state == 2) && has_service();
-    }
+    // True when the gateway's WAN connection reports itself up.
+    bool connected() { return UPNPIGD_IsConnected(&m_urls, &m_data) == 1; }
 
     int add_port_mapping(const mapping_request& request) override
     {
@@ -135,19 +118,39 @@ private:
 
 } // namespace
 
-std::unique_ptr<gateway_client> find_miniupnp_gateway(const std::string& local_address, int& result)
+std::unique_ptr<gateway_client>
+find_miniupnp_gateway(const std::string& local_address, int stop_fd, int& result)
 {
-    auto gateway = std::make_unique<miniupnp_gateway>();
-    const char* url = std::getenv("ZORVIK_IGD_URL");
-    const bool found =
-        (url != nullptr && url[0] != '\0') ? gateway->open_url(url) : gateway->discover(local_address);
-    if (!found)
+    result = upnp_no_gateway;
+    if (const char* url = std::getenv("ZORVIK_IGD_URL"); url != nullptr && url[0] != '\0')
     {
-        result = upnp_no_gateway;
-        return nullptr;
+        auto gateway = std::make_unique<miniupnp_gateway>();
+        if (!gateway->open_url(url))
+            return nullptr;
+        result = upnp_ok;
+        return gateway;
     }
-    result = upnp_ok;
-    return gateway;
+
+    in_addr local{};
+    const std::uint32_t local_ip =
+        inet_pton(AF_INET, local_address.c_str(), &local) == 1 ? ntohl(local.s_addr) : 0;
+    std::unique_ptr<miniupnp_gateway> not_connected;
+    for (const std::string& url : ssdp_search(local_ip, search_window_ms, stop_fd))
+    {
+        auto gateway = std::make_unique<miniupnp_gateway>();
+        if (!gateway->open_url(url.c_str()))
+            continue;
+        if (gateway->connected())
+        {
+            result = upnp_ok;
+            return gateway;
+        }
+        if (!not_connected)
+            not_connected = std::move(gateway);
+    }
+    if (not_connected)
+        result = upnp_ok;
+    return not_connected;
 }
 
 } // namespace torrent

@@ -1,7 +1,11 @@
 #include "upnp/port_mapping.h"
 
 #include <arpa/inet.h>
+#include <cstdint>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <utility>
 
 namespace torrent
@@ -30,6 +34,7 @@ std::string dotted_ipv4(std::uint32_t host_order)
 
 PortMapping::PortMapping(std::uint32_t local_ip, std::uint16_t port, gateway_finder finder)
     : m_finder(std::move(finder))
+    , m_stop(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     , m_internal_client(dotted_ipv4(local_ip))
     , m_port(port)
 {
@@ -40,14 +45,34 @@ PortMapping::~PortMapping()
     static_cast<void>(remove());
 }
 
+void PortMapping::cancel() noexcept
+{
+    if (!m_stop)
+        return;
+    const std::uint64_t one = 1;
+    static_cast<void>(::write(m_stop.get(), &one, sizeof one));
+}
+
+bool PortMapping::cancelled() const noexcept
+{
+    if (!m_stop)
+        return false;
+    pollfd p{m_stop.get(), POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0;
+}
+
 int PortMapping::try_add()
 {
+    if (cancelled())
+        return upnp_cancelled;
     if (!m_gateway)
     {
         int found = upnp_no_gateway;
-        m_gateway = m_finder ? m_finder(m_internal_client, found) : nullptr;
+        m_gateway = m_finder ? m_finder(m_internal_client, m_stop.get(), found) : nullptr;
         if (!m_gateway)
             return found < 0 ? found : upnp_no_gateway;
+        if (cancelled())
+            return upnp_cancelled;
     }
     const int rc = m_gateway->add_port_mapping(
         {.external_port = m_port,

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "base/unique_fd.h"
 #include "upnp/gateway_client.h"
 
 namespace torrent
@@ -13,7 +14,8 @@ namespace torrent
 // port = the listen port, internal client = our local address, description "Zorvik".
 // The gateway is looked up at the first attempt and kept while it answers.
 // Owned by its PortMappingSchedule. Runs on: the schedule's helper thread during an
-// attempt, the owner's thread otherwise (never both at once). Every call may block.
+// attempt, the owner's thread otherwise (never both at once), except `cancel`, which
+// any thread may call. Every other call may block.
 class PortMapping
 {
 public:
@@ -36,6 +38,12 @@ public:
     // deletion (0 when there was nothing to delete).
     int remove();
 
+    // Any thread: ends a gateway search in progress at once, and makes this and every
+    // later attempt fail with `upnp_cancelled`. `remove` still works.
+    void cancel() noexcept;
+
+    [[nodiscard]] bool cancelled() const noexcept;
+
     [[nodiscard]] bool established() const noexcept { return m_established; }
 
     [[nodiscard]] std::uint16_t port() const noexcept { return m_port; }
@@ -44,6 +52,7 @@ public:
 
 private:
     gateway_finder m_finder;
+    unique_fd m_stop; // eventfd, readable once cancelled
     std::unique_ptr<gateway_client> m_gateway;
     std::string m_internal_client;
     std::string m_protocol = "TCP";

@@ -40,6 +40,10 @@ PortMappingSchedule::PortMappingSchedule(
 
 PortMappingSchedule::~PortMappingSchedule()
 {
+    // A gateway search in flight ends at once; a call to the gateway itself cannot be
+    // cut short and is waited for (on a home network it takes milliseconds).
+    if (m_mapping)
+        m_mapping->cancel();
     stop_helper();
     // Deletes an established mapping from the router, also one whose attempt was still
     // in flight a moment ago.

@@ -24,8 +24,8 @@ namespace torrent
 //
 // Owned by the listener. Runs on: the poller thread (every public call, including the
 // observer calls and `set_external`); the helper thread only runs the PortMapping.
-// Destroying it waits for an attempt in flight (bounded by the client library's
-// time-outs) and removes an established mapping from the router.
+// Destroying it calls off an attempt in flight (a gateway search ends at once; a call
+// already sent to the gateway is waited for) and removes an established mapping.
 class PortMappingSchedule final : public port_mapper
 {
 public:

@@ -1,5 +1,6 @@
 #include "upnp/port_mapping_schedule.h"
 
+#include <chrono>
 #include <future>
 #include <string>
 #include <vector>
@@ -249,6 +250,26 @@ TEST(PortMappingSchedule, DroppedWhileAnAttemptIsInFlightWaitsForItAndCleansUp)
         EXPECT_EQ(f.script->live_gateways, 0);
         EXPECT_EQ(count_threads(), threads);
     }
+}
+
+// A gateway search (2 s when nothing answers) ends at once when the schedule is dropped,
+// so neither shutdown nor an early peer holds the poller thread for it.
+TEST(PortMappingSchedule, DroppedDuringAGatewaySearchEndsItAtOnce)
+{
+    const int threads = count_threads();
+    fixture f;
+    f.script->find_waits_for_stop = true;
+    f.start();
+    f.clock.advance(5001);
+    f.mapper->retry_step(f.clock.now());
+    EXPECT_FALSE(f.schedule().wait_attempt(100)) << "searching";
+    const auto started = std::chrono::steady_clock::now();
+    f.mapper.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_EQ(f.script->finds, 1);
+    EXPECT_EQ(f.script->add_count(), 0);
+    EXPECT_TRUE(f.observer.lines().empty());
+    EXPECT_EQ(count_threads(), threads);
 }
 
 TEST(PortMappingSchedule, HelperThreadEndsOnceTheScheduleIsDone)

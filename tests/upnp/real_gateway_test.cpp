@@ -51,7 +51,7 @@ struct real_gateway
     {
         scoped_env direct("ZORVIK_IGD_URL", url);
         int found = 0;
-        auto gateway = find_miniupnp_gateway(local, found);
+        auto gateway = find_miniupnp_gateway(local, -1, found);
         if (!gateway)
             return found;
         return gateway->get_port_mapping(port, "TCP", entry);
@@ -188,6 +188,34 @@ TEST(RealGateway, GatewayWithPrivateOutsideAddressIsStillAsked)
     }
 }
 
+// A schedule dropped while it searches (a peer came in first, or shutdown) ends the
+// search at once instead of holding the poller thread for the 2 s answer window.
+TEST(RealGateway, DroppedDuringDiscoveryEndsTheSearchAtOnce)
+{
+    const real_gateway g;
+    REQUIRE_REAL_GATEWAY(g);
+    if (env_or_empty("ZORVIK_TEST_SSDP") != "1")
+        GTEST_SKIP() << "discovery runs only inside the test's own namespace";
+    scoped_env no_shortcut("ZORVIK_IGD_URL", std::nullopt);
+    const int threads = count_threads();
+    manual_clock clock;
+    recording_observer observer;
+    // Searching on loopback, where no gateway listens: the search runs its full window.
+    auto mapper = make_port_mapper_factory()(0x7F000001, allowed_port, clock.now(), {observer, {}});
+    clock.advance(5001);
+    mapper->retry_step(clock.now());
+    EXPECT_FALSE(static_cast<PortMappingSchedule&>(*mapper).wait_attempt(200)) << "still searching";
+    const auto started = std::chrono::steady_clock::now();
+    mapper.reset();
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+            .count();
+    std::printf("dropping the schedule during discovery took %lld ms\n", static_cast<long long>(took));
+    EXPECT_LT(took, 1000);
+    EXPECT_TRUE(observer.lines().empty());
+    EXPECT_EQ(count_threads(), threads);
+}
+
 TEST(RealGateway, NoGatewayAtTheUrlIsAFailedAttempt)
 {
     const real_gateway g;
@@ -195,7 +223,7 @@ TEST(RealGateway, NoGatewayAtTheUrlIsAFailedAttempt)
     // A port on the gateway's address where nothing listens: refused at once.
     scoped_env direct("ZORVIK_IGD_URL", "http://" + g.local + ":1/rootDesc.xml");
     int found = 0;
-    EXPECT_EQ(find_miniupnp_gateway(g.local, found), nullptr);
+    EXPECT_EQ(find_miniupnp_gateway(g.local, -1, found), nullptr);
     EXPECT_EQ(found, upnp_no_gateway);
 }
 

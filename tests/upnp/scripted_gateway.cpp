@@ -1,6 +1,7 @@
 #include "upnp/scripted_gateway.h"
 
 #include <dirent.h>
+#include <poll.h>
 #include <thread>
 
 namespace torrent::test
@@ -88,11 +89,23 @@ private:
 
 gateway_finder scripted_finder(std::shared_ptr<gateway_script> script)
 {
-    return [script](const std::string&, int& result) -> std::unique_ptr<gateway_client>
+    return [script](const std::string&, int stop_fd, int& result) -> std::unique_ptr<gateway_client>
     {
+        bool wait_for_stop = false;
         {
             std::lock_guard lock(script->mutex);
             ++script->finds;
+            wait_for_stop = script->find_waits_for_stop;
+        }
+        if (wait_for_stop)
+        {
+            pollfd stop{stop_fd, POLLIN, 0};
+            static_cast<void>(::poll(&stop, 1, 10000));
+            result = upnp_no_gateway;
+            return nullptr;
+        }
+        {
+            std::lock_guard lock(script->mutex);
             if (script->find_failures > 0)
             {
                 --script->find_failures;

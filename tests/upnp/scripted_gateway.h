@@ -25,6 +25,7 @@ struct gateway_script
 
     // Answers.
     int find_failures = 0; // discoveries that find nothing before one succeeds
+    bool find_waits_for_stop = false; // a search that lasts until it is stopped (10 s at most)
     std::deque<int> add_results; // taken one per add; then `add_default`
     int add_default = upnp_ok;
     int entry_result = upnp_ok; // of get_port_mapping
