@@ -14,6 +14,7 @@
 #include "net/local_address.h"
 #include "net/peer_listener.h"
 #include "net/port_mapper.h"
+#include "storage/torrent_manager.h"
 
 namespace torrent
 {
@@ -35,6 +36,10 @@ struct network_options
     net_observer* observer = nullptr; // null: nothing is told
     clock* time = nullptr; // null: the system clock
     std::chrono::milliseconds drain_limit{3000};
+    // The loaded torrents: the engine's piece tracker factory and the folder of the
+    // file-selection records of single-file torrents (empty: the data folder).
+    torrent_manager::tracker_factory make_tracker;
+    std::string selection_folder;
     // Plugged in by the engine; without them incoming sockets are only guarded and
     // outgoing connects never complete.
     std::unique_ptr<HandshakeRecognizer> recognizer;
@@ -51,10 +56,10 @@ enum class network_start_result : std::uint8_t
 
 // The network root object: owns the listener (through the poller), the poller thread, the
 // handshake dispatcher, the connect completion, the network thread, our peer id, the local
-// and external addresses and the pending-connect limit. Reached by the network code through
-// one global pointer that only the application sets (network_context()).
-// Owner: the main window. Runs on: started and shut down on the UI thread; the accessors
-// are safe from any thread once start() has returned.
+// and external addresses, the pending-connect limit and the table of loaded torrents. Reached by the network
+// code through one global pointer that only the application sets (network_context()). Owner: the main window.
+// Runs on: started and shut down on the UI thread; the accessors are safe from any thread once start() has
+// returned.
 class NetworkContext
 {
 public:
@@ -116,8 +121,8 @@ public:
     // while one exists).
     void restart_port_mapping();
 
-    // TODO(storage): the torrent table (info-hash text -> torrent data) belongs here as
-    // `torrent_table m_torrents` with a `torrents()` accessor, once storage provides it.
+    // The torrent table (info-hash text -> torrent data) with its operations.
+    [[nodiscard]] torrent_manager& torrents() noexcept { return m_torrents; }
 
 private:
     network_options m_options;
@@ -125,6 +130,7 @@ private:
     net_observer& m_observer;
 
     std::mutex m_lock;
+    torrent_manager m_torrents;
     pending_connect_limit m_connect_limit;
     external_address m_external;
     std::uint32_t m_local_ip = 0;
