@@ -62,17 +62,6 @@ TEST(Favourites, FirstRunWritesTheSixDefaultsWithCrLfAndTheNextReadsThemBack)
     EXPECT_EQ(home.read("trackerFavorite.txt"), text);
 }
 
-TEST(Favourites, DefaultsFollowTheAgreedPortsAndPaths)
-{
-    const char* const ends[] = {
-        ":6969/announce", ":8080/", ":6969/announce", ":8000/announce", ":6969/announce", ":2710/announce"};
-    for (std::size_t i = 0; i < default_favourite_trackers.size(); ++i)
-    {
-        EXPECT_TRUE(default_favourite_trackers[i].starts_with("http://"));
-        EXPECT_TRUE(default_favourite_trackers[i].ends_with(ends[i])) << default_favourite_trackers[i];
-    }
-}
-
 TEST(Favourites, BareLfReadsLikeCrLfAndShortLinesAreDropped)
 {
     EXPECT_EQ(parse_favourites("http://a/x\nhttp://b/y\n"), parse_favourites("http://a/x\r\nhttp://b/y\r\n"));
