@@ -45,6 +45,17 @@ TEST(BencodeStream, DecodesIntegersAsTheGrammarAllows)
     EXPECT_EQ(v.kind(), bvalue_kind::none);
 }
 
+// Found by fuzzing: a 19-digit value behind leading zeros must re-encode to bencoding that
+// decodes to the same value.
+TEST(BencodeStream, FuzzRegressionLongIntegerRoundTrips)
+{
+    bvalue v;
+    ASSERT_TRUE(read("i007700700070070070077e;e", v));
+    EXPECT_EQ(v.as_int64(), 7700700070070070077);
+    EXPECT_EQ(encode_bvalue(v), "i7700700070070070077e");
+    EXPECT_EQ(reencode("i7700700070070070077e"), "i7700700070070070077e");
+}
+
 TEST(BencodeStream, RejectsIntegersWithoutDigitsOrOutOfRange)
 {
     bvalue v;

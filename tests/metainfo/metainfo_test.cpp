@@ -229,6 +229,32 @@ TEST(InfoLayout, FileTableAndPieceGeometry)
     EXPECT_EQ(chosen.selected_size, 20100U);
 }
 
+TEST(InfoLayout, RefusalsSayWhatIsWrong)
+{
+    const auto why_of = [](const std::string& text)
+    {
+        const bvalue info = decode(text);
+        std::string why;
+        try
+        {
+            (void)parse_info_layout(info, &why);
+        }
+        catch (const base_error&)
+        {
+        }
+        return why;
+    };
+    EXPECT_EQ(why_of("d" + s("name") + s("x") + "e"), "\"piece length\" is missing");
+    EXPECT_EQ(why_of(single_info(100, 0, 20)), "piece length 0 is not between 1 and 2^31-1");
+    EXPECT_EQ(
+        why_of(multi_info(16384, {file(1, {"a"}), file(1, {"b", ".."})}, 1)),
+        "file 1: unsafe path component \"..\"");
+    EXPECT_EQ(
+        why_of(multi_info(16384, {file(49153, {"a"})}, 3)),
+        "3 piece digests where 49153 bytes in pieces of 16384 need 4");
+    EXPECT_EQ(why_of(single_info(100, 16384, 20)), "");
+}
+
 TEST(InfoLayout, SingleFileEndPieceIsTheLastPiece)
 {
     const bvalue info = decode(single_info(40000, 16384, 60));
