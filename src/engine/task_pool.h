@@ -1,0 +1,135 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/task.h"
+#include "net/bittorrent_recognizer.h"
+#include "net/network_context.h"
+#include "storage/torrent_manager.h"
+#include "tracker/worker_count.h"
+
+namespace torrent
+{
+
+class RateMeter;
+class task_announcer;
+struct TaskView;
+
+// Result of OpenTask: the torrent add's codes, and 6 also when no slot is free.
+enum class open_task_result : std::uint8_t
+{
+    opened = 1,
+    invalid = 2, // invalid torrent
+    unreadable = 3, // the .torrent cannot be opened
+    duplicate = 4, // the torrent is already open in another slot
+    no_space = 5,
+    cannot_open = 6, // files or the piece-state file cannot be opened or created
+    needs_check = 7, // opened; the data on disk is checked before the first announce
+    no_free_slot = 6,
+};
+
+void PrintTo(open_task_result r, std::ostream* os);
+
+// Result of SetPort.
+enum class set_port_result : std::uint8_t
+{
+    started = 0,
+    bind_failed = 1, // no listening port could be bound (the window says so)
+    no_thread = 2, // the network threads could not be started
+};
+
+// The fixed table of task slots, the torrent table they load their torrents into, and the
+// network root they run on. Opening takes the first free slot; the pool neither queues
+// nor schedules: an open that finds no free slot fails.
+//
+// Owner: the main window (or a driver program). Runs on: the window's thread; find_host
+// is called by the poller thread (incoming handshakes).
+class TaskPool final : public peer_host_directory
+{
+public:
+    static constexpr std::uint8_t default_slots = 10;
+
+    explicit TaskPool(std::uint8_t slot_count = default_slots);
+    // Closes every running task, waits (bounded) for the announcers, then shuts the
+    // network down.
+    ~TaskPool() override;
+    TaskPool(const TaskPool&) = delete;
+    TaskPool& operator=(const TaskPool&) = delete;
+
+    // Creates and starts the network root on the port (first free at or above it) with
+    // this pool's handshake recognizer and connect completion, and gives every slot its
+    // network. The other options are the caller's.
+    [[nodiscard]] set_port_result SetPort(std::uint16_t port, network_options options = {});
+    // A network made by the caller (tests: a loop they drive themselves, no poller).
+    void use_network(const task_network& network);
+
+    // Every slot gets the per-task connection limit and the shared meters.
+    void configure_slots(std::uint16_t per_task, RateMeter& upload, RateMeter& download);
+
+    // Under the pool lock: the first free slot, reset to state 0; null when none is free.
+    [[nodiscard]] Task* TakeFreeSlot();
+
+    // Opens a torrent in a free slot (see open_task_result) and binds the announcer to it.
+    // The slot is free again when the open fails.
+    [[nodiscard]] Task* OpenTask(
+        task_announcer& announcer,
+        const std::string& torrent_path,
+        const std::string& save_folder,
+        open_task_result& result);
+
+    // Starting a task as the window does: a tracker announcer, the open, the view filled,
+    // the announcer given the view's stop event and started on its own thread. The view
+    // must outlive the announcer (see workers()).
+    [[nodiscard]] Task* StartTask(
+        const std::string& torrent_path,
+        const std::string& save_folder,
+        TaskView& view,
+        open_task_result& result);
+    // Stopping a task: its stop event is signalled, and unless it is checking its data it is
+    // closed at once and the view shows it stopped.
+    void StopTask(TaskView& view);
+
+    // peer_host_directory: the running task of a torrent.
+    [[nodiscard]] peer_host* find_host(std::string_view info_hash) override;
+
+    [[nodiscard]] std::size_t slot_count() const noexcept { return m_tasks.size(); }
+
+    [[nodiscard]] Task& slot(std::size_t i) { return *m_tasks[i]; }
+
+    [[nodiscard]] std::size_t running_count() const;
+
+    [[nodiscard]] std::uint16_t port() const noexcept { return m_port; }
+
+    [[nodiscard]] NetworkContext* network() noexcept { return m_network.get(); }
+
+    // The loaded torrents: the network root's table once SetPort has run, else the pool's own.
+    [[nodiscard]] torrent_manager& torrents() noexcept { return *m_active_torrents; }
+
+    // Live announcer threads (StartTask's).
+    [[nodiscard]] worker_count& workers() noexcept { return m_workers; }
+
+    // Where piece-state files of single-file torrents live (default: the data folder).
+    void set_data_folder(std::string folder) { m_data_folder = std::move(folder); }
+
+    // Where the announcers find the favourites file (default: the data folder).
+    void set_favourites_folder(std::string folder) { m_favourites_folder = std::move(folder); }
+
+private:
+    std::unique_ptr<NetworkContext> m_network;
+    std::string m_data_folder;
+    std::string m_favourites_folder;
+    torrent_manager m_torrents; // until SetPort (tests that bring their own network)
+    torrent_manager* m_active_torrents = &m_torrents;
+    worker_count m_workers;
+    std::mutex m_lock; // held while a free slot is searched and taken
+    std::uint16_t m_port = 0;
+    std::vector<std::unique_ptr<Task>> m_tasks;
+};
+
+} // namespace torrent

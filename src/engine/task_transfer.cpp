@@ -1,0 +1,116 @@
+// What a task's connections ask of it on the network thread: the torrent's piece picker,
+// the byte counters and rate meters, and the consequences of a stored block.
+#include "engine/piece_picker.h"
+#include "engine/rate_meter.h"
+#include "engine/task.h"
+
+namespace torrent
+{
+
+std::uint32_t Task::piece_count() const
+{
+    return m_picker != nullptr ? m_picker->piece_count() : 0;
+}
+
+std::uint32_t Task::piece_size(std::uint32_t index) const
+{
+    return m_picker != nullptr ? m_picker->piece_size(index) : 0;
+}
+
+bool Task::have_piece(std::uint32_t index) const
+{
+    return m_picker != nullptr && index < m_picker->piece_count() && m_picker->have(index);
+}
+
+bool Task::pick_block(peer_key peer, std::vector<block_request>& outstanding)
+{
+    return m_picker != nullptr && m_picker->pick_block(peer, outstanding);
+}
+
+void Task::release_block(const block_request& block)
+{
+    if (m_picker != nullptr)
+        m_picker->release(block);
+}
+
+bool Task::set_peer_bitfield(peer_key peer, const bitfield& bits)
+{
+    return m_picker != nullptr && m_picker->set_peer_bitfield(peer, bits);
+}
+
+std::uint8_t Task::peer_has_piece(peer_key peer, std::uint32_t index)
+{
+    if (m_picker == nullptr)
+        return 0;
+    return static_cast<std::uint8_t>(m_picker->peer_has_piece(peer, index));
+}
+
+bool Task::still_interesting(peer_key peer)
+{
+    return m_picker != nullptr && m_picker->still_interesting(peer);
+}
+
+bool Task::peer_complete(peer_key peer) const
+{
+    return m_picker != nullptr && m_picker->peer_complete(peer);
+}
+
+void Task::peer_gone(peer_key peer)
+{
+    if (m_picker != nullptr)
+        m_picker->peer_gone(peer);
+}
+
+bool Task::download_over_limit(tick_t at) const
+{
+    return m_download_meter != nullptr && m_download_meter->over_limit(at);
+}
+
+bool Task::upload_over_limit(tick_t at) const
+{
+    return m_upload_meter != nullptr && m_upload_meter->over_limit(at);
+}
+
+void Task::count_received(peer_slot& slot, std::uint32_t bytes, tick_t at)
+{
+    if (m_download_meter != nullptr)
+        m_download_meter->account(bytes, at);
+    m_downloaded.fetch_add(bytes, std::memory_order_relaxed);
+    slot.downloaded.fetch_add(bytes, std::memory_order_relaxed);
+}
+
+void Task::count_sent(peer_slot& slot, std::uint32_t bytes, tick_t at)
+{
+    if (m_upload_meter != nullptr)
+        m_upload_meter->account(bytes, at);
+    m_uploaded.fetch_add(bytes, std::memory_order_relaxed);
+    slot.uploaded.fetch_add(bytes, std::memory_order_relaxed);
+}
+
+void Task::block_stored(const block_request& block, write_result result)
+{
+    // Held counts verified pieces only: a piece that fails its check, or a block that is
+    // stored but never completes a piece, must not make the task look complete.
+    switch (result)
+    {
+    case write_result::piece_done:
+        // A piece that failed its check is back with the picker and is not announced.
+        if (have_piece(block.index))
+        {
+            m_held.fetch_add(piece_size(block.index), std::memory_order_relaxed);
+            piece_done(block.index, false);
+        }
+        break;
+    case write_result::torrent_done:
+        m_held.fetch_add(piece_size(block.index), std::memory_order_relaxed);
+        SetState(task_state::complete);
+        piece_done(block.index, true);
+        break;
+    case write_result::nothing_stored:
+    case write_result::not_wanted:
+    case write_result::stored:
+        break;
+    }
+}
+
+} // namespace torrent

@@ -1,0 +1,216 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "base/tick.h"
+#include "base/unique_fd.h"
+#include "net/net_handler.h"
+#include "net/peer_host.h"
+#include "net/peer_wire.h"
+#include "storage/bitfield.h"
+#include "storage/block_request.h"
+
+namespace torrent
+{
+
+// How a connection ended, for tests and the display of the last failure.
+enum class close_reason : std::uint8_t
+{
+    none = 0,
+    socket = 1, // the peer closed, a read or write failed
+    bad_length = 2, // a message length that does not fit its id (or the receive buffer)
+    unknown_id = 3,
+    late_bitfield = 4, // a bitfield that was not the first message
+    bad_have = 5, // a have beyond the piece count
+    unrequested_piece = 6, // block data while nothing is outstanding
+    compose_failed = 7,
+    both_complete = 8, // two seeds
+    inactive = 9, // no block data for too long
+    bad_handshake = 10, // wrong protocol string, or a handshake for another torrent
+    unwelcome = 11, // our own peer id, or one already connected to the task
+    task_stopped = 12,
+    no_torrent = 13,
+    requested = 14, // closed from outside (the task stops)
+};
+
+// One BitTorrent peer wire connection after the TCP connect: the handshake, then choke and
+// interest in both directions, requests chosen by the piece picker, blocks stored through
+// the torrent's mapped files and blocks served from them, keep-alives and the inactivity
+// rule. Two channels (send and receive) each run a small state machine over a 512-byte
+// buffer; block data moves through one buffer of exactly the block's size.
+//
+// Receive states: 13 handshake (outgoing), 2 length (incoming start), 1 next message,
+// 3 id, 4 payload, 5 bitfield body, 6 block data, 7 discard, 0 dead (handshake for another
+// torrent: the next readable event closes). Send states: 12 handshake, 1 idle (compose),
+// 8 buffer, 9 bitfield body, 10 block data.
+//
+// Owner: its peer record (reused through reset when the record is used again). Runs on:
+// network thread (construction, reset and destruction included).
+class PeerConnection final : public NetHandler
+{
+public:
+    static constexpr std::uint32_t buffer_size = 512;
+    static constexpr std::size_t max_outstanding = 16;
+    // A peer may queue this many requests with us; more are dropped.
+    static constexpr std::size_t max_upload_queue = 256;
+    static constexpr std::uint32_t tick_divider = 5;
+    static constexpr tick_t keep_alive_ms = 10000;
+    static constexpr tick_t inactivity_ms = 180000;
+    static constexpr std::uint32_t socket_mask = 0x23; // read, write, close
+
+    PeerConnection(event_loop& loop, peer_host& host, peer_slot& slot);
+    ~PeerConnection() override;
+    PeerConnection(const PeerConnection&) = delete;
+    PeerConnection& operator=(const PeerConnection&) = delete;
+
+    // The record's connection, made when it has none and reset otherwise (network thread).
+    static PeerConnection& ready_for(peer_host& host, peer_slot& slot);
+
+    // Clears both channels and every flag: send state 12, receive state 13.
+    void reset();
+    // An incoming connection: its handshake was read by the poller, the next bytes are a
+    // message length. `carried` are the bytes read together with the handshake; they are
+    // consumed before anything is read from the socket.
+    void prepare_incoming(std::vector<std::byte> carried);
+    // Sends the handshake over `socket` and starts the connection (or closes it at once when
+    // the task is stopping).
+    void attach(unique_fd sock, std::uint32_t mask) override;
+
+    int on_closed(int error) override;
+    void on_readable(int error) override;
+    void on_writable(int error) override;
+    void on_tick() override;
+
+    // A piece was verified: announce it, drop requests for it, and re-think our interest.
+    void queue_have(std::uint32_t index, bool torrent_complete);
+    // Changes whether we choke the peer; the message goes out first on the next compose.
+    void set_choke(bool choke);
+
+    // ---- state, for the task and tests
+    [[nodiscard]] bool is_open() const noexcept { return m_open; }
+
+    [[nodiscard]] std::uint8_t receive_state() const noexcept { return m_recv.state; }
+
+    [[nodiscard]] std::uint8_t send_state() const noexcept { return m_send.state; }
+
+    [[nodiscard]] bool choking_peer() const noexcept { return m_send.choking; }
+
+    [[nodiscard]] bool peer_choking() const noexcept { return m_recv.choking; }
+
+    [[nodiscard]] bool interested_in_peer() const noexcept { return m_send.interested; }
+
+    [[nodiscard]] bool peer_interested() const noexcept { return m_recv.interested; }
+
+    [[nodiscard]] const std::vector<block_request>& outstanding() const noexcept { return m_outstanding; }
+
+    [[nodiscard]] const std::deque<block_request>& upload_queue() const noexcept { return m_uploads; }
+
+    [[nodiscard]] close_reason last_close() const noexcept { return m_close_reason; }
+
+    [[nodiscard]] peer_slot& slot() const noexcept { return m_slot; }
+
+    // Compose right after a block has been stored, when a request slot is free and the peer
+    // does not choke us (instead of waiting for the next tick). On by default; tests of the
+    // tick-only timing turn it off.
+    void set_eager_requests(bool on) noexcept { m_eager = on; }
+
+    // The eager setting every connection starts with after a reset (any thread).
+    static void set_eager_default(bool on) noexcept;
+
+private:
+    struct channel
+    {
+        std::array<std::byte, buffer_size> buffer{};
+        std::uint32_t done = 0;
+        std::uint32_t length = 0;
+        std::uint32_t message_length = 0; // receive only
+        std::uint8_t last_id = wire::none;
+        std::uint8_t state = 0;
+        bool choking = true;
+        bool interested = false;
+        block_request current; // the block being sent or received
+        std::unique_ptr<std::byte[]> block; // exactly current.length bytes (or block_capacity)
+        std::uint32_t block_capacity = 0;
+
+        void clear(std::uint8_t start_state) noexcept;
+        // A buffer of exactly n bytes; a held buffer of another length is replaced.
+        std::byte* block_buffer(std::uint32_t n);
+        void free_block() noexcept;
+    };
+
+    // How a step of a machine ended.
+    enum class step : std::uint8_t
+    {
+        next, // go on with the new state
+        wait, // wait for the next readable or writable event (or tick)
+        stop, // done for this event
+        closed, // the connection was closed (nothing more may touch it)
+    };
+
+    // receive machine (peer_connection_receive.cpp)
+    void run_receive();
+    step receive_step();
+    step read_into(std::byte* base, std::uint32_t total, std::uint32_t& done);
+    step on_message_id();
+    step handle_message();
+    step on_piece_header();
+    step receive_block();
+    step discard_block();
+    step receive_bitfield();
+    step read_handshake(); // peer_connection_handshake.cpp
+
+    // send machine (peer_connection_send.cpp)
+    // `eager` sends what compose produced at once instead of on the next run.
+    void run_send(bool eager);
+    step send_step(bool& eager);
+    step write_from(const std::byte* base, std::uint32_t total, std::uint32_t& done);
+    int compose();
+    bool queue_header(std::uint8_t id, std::uint32_t length, std::uint32_t reserve);
+    bool put_u32(std::uint32_t v);
+    bool prepare_upload();
+    step send_handshake(); // peer_connection_handshake.cpp
+
+    // The request message handling (peer_connection_receive.cpp).
+    void on_request(const block_request& r);
+    void on_cancel(const block_request& r);
+    void become_interested(bool interested);
+    void mark_active();
+    // Closes with a reason (request_close with notify); answers step::closed.
+    step close(close_reason why);
+
+    peer_host& m_host;
+    peer_slot& m_slot;
+    bool m_open = false; // attached and not yet closed
+    bool m_claimed = false; // holds its record: on_closed gives it back (once)
+    bool m_eager = true;
+    tick_t m_next_keep_alive = 0;
+    tick_t m_last_block_time = 0;
+    channel m_send;
+    std::uint32_t m_write_pos = 0; // where put_u32 writes in the send buffer
+    channel m_recv;
+    bool m_send_blocked = false;
+    bool m_upload_paused = false; // waiting for the upload meter
+    bool m_download_paused = false; // waiting for the download meter
+    bool m_choke_pending = false;
+    bool m_interest_pending = false;
+    bool m_changed = false;
+    std::uint32_t m_tick_count = 0;
+    std::uint32_t m_tick_divider = tick_divider;
+    std::deque<std::uint32_t> m_have_queue;
+    std::vector<block_request> m_outstanding; // our requests, oldest first
+    std::deque<block_request> m_uploads; // the peer's requests waiting to be served
+    std::vector<std::byte> m_carried; // bytes read with the handshake, not yet consumed
+    std::size_t m_carried_pos = 0;
+    std::vector<std::uint8_t> m_bitfield_in; // the peer's bitfield being received
+    std::vector<std::uint8_t> m_bitfield_out; // our bitfield being sent
+    wire::info_hash_bytes m_hash{};
+    close_reason m_close_reason = close_reason::none;
+};
+
+} // namespace torrent

@@ -1,0 +1,411 @@
+// The receive machine of a peer connection: framing, message checks and handling, the
+// bitfield, block data and discarding.
+#include <algorithm>
+#include <cstring>
+
+#include "net/event_loop.h"
+#include "net/peer_connection.h"
+
+namespace torrent
+{
+
+namespace
+{
+
+// Fixed lengths and limits of the messages, checked before any payload is read.
+bool length_fits(std::uint8_t id, std::uint32_t length, std::uint32_t bitfield_length) noexcept
+{
+    switch (id)
+    {
+    case wire::choke:
+    case wire::unchoke:
+    case wire::interested:
+    case wire::not_interested:
+        // No payload is used, but whatever comes is read into the receive buffer.
+        return length <= PeerConnection::buffer_size;
+    case wire::have:
+        return length == wire::have_length;
+    case wire::bitfield:
+        return length == bitfield_length;
+    case wire::request:
+    case wire::cancel:
+        return length == wire::request_length;
+    case wire::piece:
+        return length >= wire::piece_header_length && length <= wire::max_piece_length;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void PeerConnection::run_receive()
+{
+    for (;;)
+    {
+        const step s = receive_step();
+        if (s == step::next)
+            continue;
+        // Bytes that came with the handshake never raise a readable event: go through them.
+        if (s == step::stop && m_open && m_carried_pos < m_carried.size())
+            continue;
+        return;
+    }
+}
+
+PeerConnection::step PeerConnection::read_into(std::byte* base, std::uint32_t total, std::uint32_t& done)
+{
+    if (m_carried_pos < m_carried.size())
+    {
+        const auto n =
+            static_cast<std::uint32_t>(std::min<std::size_t>(total - done, m_carried.size() - m_carried_pos));
+        std::memcpy(base + done, m_carried.data() + m_carried_pos, n);
+        done += n;
+        m_carried_pos += n;
+        if (m_carried_pos == m_carried.size())
+        {
+            m_carried = {};
+            m_carried_pos = 0;
+        }
+    }
+    while (done < total)
+    {
+        // One transfer moves at most max_transfer bytes.
+        const std::uint32_t chunk = std::min(total - done, max_transfer);
+        std::uint32_t moved = 0;
+        const io_result r = read_some(base + done, chunk, moved);
+        done += moved;
+        switch (r)
+        {
+        case io_result::complete:
+            continue;
+        case io_result::partial:
+        case io_result::blocked:
+            return step::wait;
+        case io_result::closed:
+            return close(close_reason::socket);
+        }
+    }
+    return step::next;
+}
+
+PeerConnection::step PeerConnection::receive_step()
+{
+    std::byte* buf = m_recv.buffer.data();
+    switch (m_recv.state)
+    {
+    case 0:
+        return close(close_reason::bad_handshake);
+    case 13:
+        return read_handshake();
+    case 1:
+        m_recv.done = 0;
+        m_recv.state = 2;
+        return step::next;
+    case 2:
+    {
+        const step s = read_into(buf, 4, m_recv.done);
+        if (s != step::next)
+            return s;
+        const std::uint32_t length = wire::get_u32(buf);
+        m_recv.done = 0;
+        if (length == 0)
+        {
+            m_recv.last_id = wire::keep_alive;
+            m_recv.state = 1;
+            return step::stop;
+        }
+        m_recv.message_length = length;
+        m_recv.length = length;
+        m_recv.state = 3;
+        return step::next;
+    }
+    case 3:
+    {
+        const step s = read_into(buf, 1, m_recv.done);
+        if (s != step::next)
+            return s;
+        return on_message_id();
+    }
+    case 4:
+    {
+        if (m_recv.length > 1)
+        {
+            const step s = read_into(buf, m_recv.length, m_recv.done);
+            if (s != step::next)
+                return s;
+        }
+        if (m_recv.last_id == wire::piece)
+            return on_piece_header();
+        return handle_message();
+    }
+    case 5:
+        return receive_bitfield();
+    case 6:
+        return receive_block();
+    case 7:
+        return discard_block();
+    default:
+        return close(close_reason::unknown_id);
+    }
+}
+
+PeerConnection::step PeerConnection::on_message_id()
+{
+    const auto id = std::to_integer<std::uint8_t>(m_recv.buffer[0]);
+    const std::uint32_t length = m_recv.message_length;
+    if (id > wire::cancel)
+        return close(close_reason::unknown_id);
+    if (id == wire::bitfield && m_recv.last_id != wire::none)
+        return close(close_reason::late_bitfield);
+    const auto bitfield_length = static_cast<std::uint32_t>(1 + bitfield_bytes(m_host.piece_count()));
+    if (!length_fits(id, length, bitfield_length))
+        return close(close_reason::bad_length);
+
+    m_recv.last_id = id;
+    switch (id)
+    {
+    case wire::bitfield:
+        m_bitfield_in.assign(length - 1, 0);
+        m_recv.done = 0;
+        m_recv.state = 5;
+        return step::next;
+    case wire::piece:
+        m_recv.length = wire::piece_header_length;
+        break;
+    case wire::have:
+    case wire::request:
+    case wire::cancel:
+        m_changed = true;
+        break;
+    default:
+        break;
+    }
+    m_recv.state = 4;
+    return step::next;
+}
+
+PeerConnection::step PeerConnection::handle_message()
+{
+    const std::byte* payload = m_recv.buffer.data() + 1;
+    switch (m_recv.last_id)
+    {
+    case wire::choke:
+        // The peer dropped our requests: their blocks go back to the picker.
+        m_recv.choking = true;
+        for (const block_request& r : m_outstanding)
+            m_host.release_block(r);
+        m_outstanding.clear();
+        break;
+    case wire::unchoke:
+        m_recv.choking = false;
+        break;
+    case wire::interested:
+        m_recv.interested = true;
+        if (m_send.choking)
+            set_choke(false);
+        break;
+    case wire::not_interested:
+        m_recv.interested = false;
+        if (!m_send.choking)
+            set_choke(true);
+        break;
+    case wire::have:
+    {
+        const std::uint32_t index = wire::get_u32(payload);
+        if (index >= m_host.piece_count())
+            return close(close_reason::bad_have);
+        m_slot.have_count.fetch_add(1, std::memory_order_relaxed);
+        const std::uint8_t answer = m_host.peer_has_piece(m_slot.key, index);
+        if (!m_send.interested && (answer == 1 || answer == 2))
+            become_interested(true);
+        break;
+    }
+    case wire::request:
+    case wire::cancel:
+    {
+        block_request r;
+        r.index = wire::get_u32(payload);
+        r.offset = wire::get_u32(payload + 4);
+        r.length = wire::get_u32(payload + 8);
+        if (m_recv.last_id == wire::request)
+            on_request(r);
+        else
+            on_cancel(r);
+        break;
+    }
+    default:
+        return close(close_reason::unknown_id);
+    }
+    m_recv.state = 1;
+    mark_active();
+    return step::stop;
+}
+
+void PeerConnection::on_request(const block_request& r)
+{
+    // Ignored while we choke the peer (not kept for later).
+    if (m_send.choking)
+        return;
+    // A request must name a block of a piece we have and lie inside it; anything else is
+    // dropped before a byte is allocated or read for it.
+    if (r.length == 0 || r.length > wire::max_block_length || r.index >= m_host.piece_count()
+        || std::uint64_t{r.offset} + r.length > m_host.piece_size(r.index) || !m_host.have_piece(r.index))
+        return;
+    const auto same = std::find(m_uploads.begin(), m_uploads.end(), r);
+    if (same != m_uploads.end() && same != m_uploads.begin())
+        m_uploads.erase(same);
+    if (m_uploads.size() >= max_upload_queue)
+        return;
+    m_uploads.push_back(r);
+}
+
+void PeerConnection::on_cancel(const block_request& r)
+{
+    const auto same = std::find(m_uploads.begin(), m_uploads.end(), r);
+    if (same == m_uploads.end())
+        return;
+    // The block on its way out stays: its header is already sent.
+    const bool sending = m_send.last_id == wire::piece && m_send.state != 1;
+    if (same == m_uploads.begin() && sending)
+        return;
+    m_uploads.erase(same);
+}
+
+PeerConnection::step PeerConnection::on_piece_header()
+{
+    if (m_recv.message_length == wire::piece_header_length)
+    {
+        m_recv.state = 1; // an empty block
+        return step::stop;
+    }
+    const std::byte* payload = m_recv.buffer.data() + 1;
+    block_request b;
+    b.index = wire::get_u32(payload);
+    b.offset = wire::get_u32(payload + 4);
+    b.length = m_recv.message_length - wire::piece_header_length;
+    m_recv.current = b;
+    m_recv.done = 0;
+    m_recv.length = b.length;
+
+    torrent_data* torrent = m_host.torrent();
+    const block_wanted_result wanted =
+        torrent != nullptr ? torrent->block_wanted(b) : block_wanted_result::unknown_torrent;
+    const auto found = std::find(m_outstanding.begin(), m_outstanding.end(), b);
+    if (found != m_outstanding.end())
+    {
+        if (wanted != block_wanted_result::not_wanted)
+        {
+            // Requests before it were skipped by the peer: their blocks go back.
+            for (auto it = m_outstanding.begin(); it != found; ++it)
+                m_host.release_block(*it);
+            m_outstanding.erase(m_outstanding.begin(), found);
+            m_recv.state = 6;
+        }
+        else
+        {
+            m_outstanding.erase(found);
+            m_recv.state = 7;
+        }
+    }
+    else if (wanted == block_wanted_result::wanted)
+    {
+        // Block data nobody asked for, while nothing at all is asked of this peer.
+        if (m_outstanding.empty())
+            return close(close_reason::unrequested_piece);
+        // A block we want that left the list (released after a choke): keep it.
+        m_outstanding.insert(m_outstanding.begin(), b);
+        m_recv.state = 6;
+    }
+    else
+    {
+        m_recv.state = 7;
+    }
+    mark_active();
+    return step::next;
+}
+
+PeerConnection::step PeerConnection::receive_block()
+{
+    if (m_outstanding.empty())
+        return close(close_reason::unrequested_piece);
+    const block_request block = m_recv.current;
+    std::byte* data = m_recv.block_buffer(block.length);
+    const tick_t now = loop().now();
+    m_last_block_time = now;
+    if (m_host.download_over_limit(now))
+    {
+        m_download_paused = true; // the tick resumes reading once the window has closed
+        return step::stop;
+    }
+    const std::uint32_t before = m_recv.done;
+    const step s = read_into(data, block.length, m_recv.done);
+    if (m_recv.done != before)
+        m_host.count_received(m_slot, m_recv.done - before, now);
+    if (s != step::next)
+        return s;
+
+    block_request stored = block;
+    torrent_data* torrent = m_host.torrent();
+    const write_result result = torrent != nullptr
+        ? torrent->write_block_and_verify(m_slot.key, stored, std::span<const std::byte>(data, block.length))
+        : write_result::nothing_stored;
+    m_outstanding.erase(m_outstanding.begin());
+    m_recv.state = 1;
+    m_recv.done = 0;
+    // May announce the piece on every connection of the task, this one included (which can
+    // close it: two seeds).
+    m_host.block_stored(block, result);
+    if (!m_open)
+        return step::closed;
+    mark_active();
+
+    // Ask for more at once instead of at the next tick, so one peer is not capped at 16
+    // blocks per tick. The quiet first ticks after a reset stay quiet.
+    if (m_eager && m_tick_count >= m_tick_divider && !m_recv.choking && m_send.interested
+        && m_outstanding.size() < max_outstanding && m_send.state == 1 && !m_send_blocked)
+        run_send(true);
+    return m_open ? step::stop : step::closed;
+}
+
+PeerConnection::step PeerConnection::discard_block()
+{
+    // Read what is left of the block in buffer-sized steps and drop it.
+    while (m_recv.done < m_recv.length)
+    {
+        std::uint32_t got = 0;
+        const std::uint32_t chunk = std::min(m_recv.length - m_recv.done, buffer_size);
+        const step s = read_into(m_recv.buffer.data(), chunk, got);
+        m_recv.done += got;
+        if (s != step::next)
+            return s;
+    }
+    m_recv.done = 0;
+    m_recv.state = 1;
+    mark_active();
+    return step::stop;
+}
+
+PeerConnection::step PeerConnection::receive_bitfield()
+{
+    const auto n = static_cast<std::uint32_t>(m_bitfield_in.size());
+    const step s = read_into(reinterpret_cast<std::byte*>(m_bitfield_in.data()), n, m_recv.done);
+    if (s != step::next)
+        return s;
+    m_recv.done = 0;
+    bitfield bits;
+    bits.from_bytes(m_bitfield_in, m_host.piece_count());
+    m_bitfield_in.clear();
+    m_slot.have_count.store(bits.count(), std::memory_order_relaxed);
+    const bool wanted = m_host.set_peer_bitfield(m_slot.key, bits);
+    const bool we_complete = m_host.status() == 1 || m_host.is_complete();
+    if (bits.all() && we_complete)
+        return close(close_reason::both_complete);
+    if (wanted && !m_send.interested)
+        become_interested(true);
+    m_recv.state = 1;
+    mark_active();
+    return step::stop;
+}
+
+} // namespace torrent

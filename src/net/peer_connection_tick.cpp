@@ -1,0 +1,67 @@
+// The 50 ms tick of a peer connection: paced composing, keep-alives, the inactivity rule,
+// and resuming transfers that waited for a rate meter.
+#include "net/event_loop.h"
+#include "net/peer_connection.h"
+
+namespace torrent
+{
+
+void PeerConnection::on_tick()
+{
+    if (!m_open)
+        return;
+    const tick_t now = loop().now();
+
+    // A rate meter held a transfer back; the socket will not say so again.
+    if (m_download_paused && !m_host.download_over_limit(now))
+    {
+        m_download_paused = false;
+        run_receive();
+        if (!m_open)
+            return;
+    }
+    if (m_upload_paused && !m_host.upload_over_limit(now))
+    {
+        m_upload_paused = false;
+        m_send_blocked = false;
+        run_send(false);
+        if (!m_open)
+            return;
+    }
+
+    // Changes are composed on the tick, but not in the first ticks after a reset.
+    if (m_changed)
+    {
+        if (m_tick_count < m_tick_divider)
+        {
+            ++m_tick_count;
+        }
+        else
+        {
+            m_changed = false;
+            run_send(false);
+            if (!m_open)
+                return;
+        }
+    }
+
+    // Keep-alive while we still download and no block data has come for a while.
+    const bool complete = m_host.status() == 1 || m_host.is_complete();
+    if (!complete && now - m_last_block_time >= keep_alive_ms && m_send.state == 1
+        && is_due(now, m_next_keep_alive))
+    {
+        m_next_keep_alive = now + keep_alive_ms;
+        queue_header(wire::keep_alive, 0, 0);
+        m_send.done = 0;
+        m_send.state = 8;
+        m_changed = true;
+    }
+
+    // A peer that sends no block data is dropped: after 180 s, plus one second for every
+    // 3000 bytes it has sent us so far (also while we only upload).
+    const std::uint64_t grace = inactivity_ms + m_slot.downloaded.load(std::memory_order_relaxed) / 3;
+    if (now - m_last_block_time >= grace)
+        close(close_reason::inactive);
+}
+
+} // namespace torrent
