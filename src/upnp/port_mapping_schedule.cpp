@@ -65,14 +65,14 @@ void PortMappingSchedule::retry_step(tick_t now)
             done = std::move(m_outcome);
         }
         m_in_flight = false;
-        take_outcome(done, now);
+        take_outcome(done);
         return;
     }
     if (m_attempts >= max_failures)
         return;
     if (!is_due(now, m_last_attempt + retry_interval_ms))
         return;
-    start_attempt();
+    start_attempt(now);
 }
 
 bool PortMappingSchedule::wait_attempt(unsigned ms)
@@ -83,8 +83,9 @@ bool PortMappingSchedule::wait_attempt(unsigned ms)
     return m_cond.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_done; });
 }
 
-void PortMappingSchedule::start_attempt()
+void PortMappingSchedule::start_attempt(tick_t now)
 {
+    m_attempt_started = now;
     {
         std::lock_guard lock(m_mutex);
         m_requested = true;
@@ -96,12 +97,12 @@ void PortMappingSchedule::start_attempt()
         m_cond.notify_all();
 }
 
-void PortMappingSchedule::take_outcome(const outcome& done, tick_t now)
+void PortMappingSchedule::take_outcome(const outcome& done)
 {
     net_observer& observer = m_env.observer;
     if (done.result != upnp_ok)
     {
-        note_failure(now);
+        note_failure();
         if (m_attempts < max_failures)
             return;
         m_given_up = true;
@@ -118,7 +119,7 @@ void PortMappingSchedule::take_outcome(const outcome& done, tick_t now)
     if (done.port == 0)
     {
         // Added but not readable back: counted as a failure, and nothing is announced.
-        note_failure(now);
+        note_failure();
         return;
     }
     if (m_env.set_external)
@@ -130,12 +131,12 @@ void PortMappingSchedule::take_outcome(const outcome& done, tick_t now)
     observer.show_sticky_status(created_status(done.address, done.port));
 }
 
-void PortMappingSchedule::note_failure(tick_t now)
+void PortMappingSchedule::note_failure()
 {
     ++m_attempts;
-    m_last_attempt = now;
+    m_last_attempt = m_attempt_started;
     if (m_shared_last)
-        m_shared_last->store(now);
+        m_shared_last->store(m_attempt_started);
 }
 
 void PortMappingSchedule::stop_helper()

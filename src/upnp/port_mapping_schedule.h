@@ -17,8 +17,8 @@ namespace torrent
 
 // The background schedule of the router port mapping. The listener calls `retry_step`
 // on every idle pass while the mapping is not established: an attempt starts no sooner
-// than 5000 ms after the listening socket was opened or after the previous attempt's
-// outcome, and runs on a helper thread (discovery and the gateway's answers take
+// than 5000 ms after the listening socket was opened or after the previous attempt
+// started (and never while one runs), and runs on a helper thread (discovery and the gateway's answers take
 // seconds), so the pass never blocks. A later pass collects the outcome and tells the
 // window: success announces the external address and port, 999 failures give up.
 //
@@ -65,15 +65,16 @@ private:
         std::uint16_t port = 0;
     };
 
-    void start_attempt();
-    void take_outcome(const outcome& done, tick_t now);
-    void note_failure(tick_t now);
+    void start_attempt(tick_t now);
+    void take_outcome(const outcome& done);
+    void note_failure();
     void stop_helper();
     void helper_main();
 
     port_mapping_env m_env;
     std::shared_ptr<std::atomic<tick_t>> m_shared_last;
-    tick_t m_last_attempt;
+    tick_t m_last_attempt; // start of the last failed attempt, or the open time
+    tick_t m_attempt_started = 0;
     std::uint16_t m_attempts = 0;
     bool m_in_flight = false;
     bool m_established = false;
