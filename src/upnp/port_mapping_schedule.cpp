@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <system_error>
 #include <utility>
 
 #include "net/net_observer.h"
@@ -13,7 +14,7 @@ namespace torrent
 namespace
 {
 
-// What an attempt that ended in an exception (out of memory) counts as.
+// What an attempt that ended in an exception (out of memory, no thread) counts as.
 constexpr int failed_unexpectedly = -1;
 
 std::string created_status(const std::string& address, std::uint16_t port)
@@ -91,10 +92,27 @@ void PortMappingSchedule::start_attempt(tick_t now)
         m_requested = true;
     }
     m_in_flight = true;
-    if (!m_helper.joinable())
-        m_helper = std::thread([this] { helper_main(); });
-    else
+    if (m_helper.joinable())
+    {
         m_cond.notify_all();
+        return;
+    }
+    try
+    {
+        m_helper = std::thread([this] { helper_main(); });
+    }
+    catch (const std::system_error&)
+    {
+        // No thread to be had right now: a failed attempt, retried on the schedule.
+        {
+            std::lock_guard lock(m_mutex);
+            m_requested = false;
+        }
+        m_in_flight = false;
+        outcome failed;
+        failed.result = failed_unexpectedly;
+        take_outcome(failed);
+    }
 }
 
 void PortMappingSchedule::take_outcome(const outcome& done)
