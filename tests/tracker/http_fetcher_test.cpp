@@ -212,6 +212,20 @@ TEST(HttpFetcherFailure, BodiesAbove4MiBAreRefusedWithOrWithoutALength)
     EXPECT_EQ(f.Body()->size(), HttpFetcher::max_body_size);
 }
 
+TEST(HttpFetcherFailure, AFloodOfHeaderLinesIsRefused)
+{
+    std::string flood;
+    for (int i = 0; i < 3000; ++i)
+        flood += "X-Same: " + std::string(20, 'v') + "\r\n"; // about 90 KiB, each a new key_
+    scripted_http_server server([&](const http_request&)
+                                { return make_reply(200, "OK", "d8:intervali60ee", flood); });
+    HttpFetcher f;
+    ASSERT_TRUE(f.SetUrl(server.url("/announce")));
+    EXPECT_FALSE(f.Fetch());
+    EXPECT_EQ(f.status_code(), 0);
+    EXPECT_TRUE(f.headers().empty());
+}
+
 TEST(HttpFetcherFailure, ATransferThatBreaksOffIsNotASuccess)
 {
     scripted_http_server server(
