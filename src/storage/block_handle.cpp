@@ -79,7 +79,7 @@ std::uint32_t BlockHandle::length() const
         return m_placeholder_length;
     if (m_view == nullptr)
         return 0;
-    if (std::size_t{m_view->skip()} + m_view->length() != m_view->mapped_size())
+    if (std::size_t{m_view->skip()} + m_view->length() > m_view->mapped_size())
         throw base_error(err::handle_misuse);
     return m_view->length();
 }
@@ -94,8 +94,9 @@ void BlockHandle::release() noexcept
     ZV_ASSERT(view->m_refs > 0);
     if (--view->m_refs != 0)
         return;
-    if (view->m_owner != nullptr)
-        view->m_owner->forget(view->m_slot, view);
+    // The file may keep the view mapped for the next use of the block.
+    if (view->m_owner != nullptr && view->m_owner->keep_idle(view))
+        return;
     // The last reference: unmap (in the view's destructor) and free it.
     std::unique_ptr<BlockView> last(view);
 }

@@ -12,8 +12,10 @@ namespace torrent
 class MappedFile;
 
 // One mapped view of one block of a MappedFile. Shared by every BlockHandle that refers
-// to it and unmapped when the last of them lets go. `skip` is the distance between the
-// page-aligned start of the mapping and the block's first byte.
+// to it; unmapped when the last of them lets go (or later, when its file keeps it idle for
+// reuse). The mapping covers the block's whole huge-page window(s); `skip` is the distance
+// between the start of the mapping and the block's first byte, and skip + length never
+// exceeds the mapped size.
 // Owner: its handles. Thread: whoever serialises access to the owning MappedFile.
 class BlockView
 {
@@ -75,7 +77,7 @@ public:
     [[nodiscard]] std::byte* data() const;
 
     // Block length (the placeholder length for a placeholder). Raises base_error 13 when
-    // the view's size does not match the block (a broken invariant).
+    // the block does not lie inside its view (a broken invariant).
     [[nodiscard]] std::uint32_t length() const;
 
     [[nodiscard]] bool is_placeholder() const noexcept { return m_placeholder; }

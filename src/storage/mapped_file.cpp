@@ -1,5 +1,6 @@
 #include "storage/mapped_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -134,10 +135,15 @@ BlockHandle MappedFile::GetBlock(std::uint32_t index, bool for_writing, bool pop
     if (for_writing && !m_writable)
         throw base_error(err::mapping_unusable);
     BlockView*& slot = m_blocks[index];
+    if (slot != nullptr && slot->m_refs == 0)
+        std::erase(m_idle, slot); // reused: no longer idle
     if (slot != nullptr && for_writing && !slot->writable())
     {
-        // The read-only view lives on for its holders; writers get a view of their own.
-        slot->m_owner = nullptr;
+        // A read-only view lives on for its holders; writers get a view of their own.
+        if (slot->m_refs == 0)
+            std::unique_ptr<BlockView> unused(slot);
+        else
+            slot->m_owner = nullptr;
         slot = nullptr;
     }
     if (slot == nullptr)
@@ -146,14 +152,31 @@ BlockHandle MappedFile::GetBlock(std::uint32_t index, bool for_writing, bool pop
         const std::uint32_t length = block_length(index);
         if (!m_file_backed)
             return BlockHandle::placeholder(length);
-        const std::uint32_t skip = static_cast<std::uint32_t>(offset % mapped_view::granularity());
+        // Map the whole huge-page window(s) around the block, so that huge pages of the page
+        // cache are mapped with one entry each; only the block's own pages are touched.
+        const std::uint64_t window = mapped_view::window();
+        const std::uint64_t start = offset - offset % window;
+        const std::uint64_t end = (offset + length + window - 1) / window * window;
+        const auto skip = static_cast<std::uint32_t>(offset - start);
         int err = 0;
-        mapped_view v = mapped_view::map(
-            m_fd.get(), std::size_t{skip} + length, offset - skip, for_writing, populate, &err);
+        mapped_view v =
+            mapped_view::map(m_fd.get(), static_cast<std::size_t>(end - start), start, for_writing, &err);
         if (!v.valid())
         {
             m_errno = err;
             throw base_error(err::mapping_unusable);
+        }
+        if (populate && for_writing)
+        {
+            // Blocks of a piece arrive one after the other and neighbouring pieces share the
+            // window: fault in the whole window (within the file) at once, which lets the
+            // page cache take it as one huge page where it can.
+            const std::uint64_t stop = std::min(end, m_length);
+            v.populate(0, static_cast<std::size_t>(stop - start), true);
+        }
+        else if (populate)
+        {
+            v.populate(skip, length, false);
         }
         auto view = std::make_unique<BlockView>(std::move(v), skip, length, for_writing);
         view->m_owner = this;
@@ -195,14 +218,55 @@ std::size_t MappedFile::mapped_blocks() const noexcept
     return n;
 }
 
-void MappedFile::forget(std::uint32_t slot, const BlockView* view) noexcept
+bool MappedFile::keep_idle(BlockView* view) noexcept
 {
-    if (slot < m_blocks.size() && m_blocks[slot] == view)
-        m_blocks[slot] = nullptr;
+    if (m_idle_limit == 0)
+    {
+        if (view->m_slot < m_blocks.size() && m_blocks[view->m_slot] == view)
+            m_blocks[view->m_slot] = nullptr;
+        return false;
+    }
+    try
+    {
+        m_idle.push_back(view);
+    }
+    catch (const std::bad_alloc&)
+    {
+        drop_idle(view);
+        return true;
+    }
+    trim_idle();
+    return true;
+}
+
+void MappedFile::drop_idle(BlockView* view) noexcept
+{
+    if (view->m_slot < m_blocks.size() && m_blocks[view->m_slot] == view)
+        m_blocks[view->m_slot] = nullptr;
+    std::unique_ptr<BlockView> unmap(view);
+}
+
+void MappedFile::trim_idle() noexcept
+{
+    if (m_idle.size() <= m_idle_limit)
+        return;
+    const std::size_t excess = m_idle.size() - m_idle_limit;
+    for (std::size_t i = 0; i < excess; ++i)
+        drop_idle(m_idle[i]);
+    m_idle.erase(m_idle.begin(), m_idle.begin() + static_cast<std::ptrdiff_t>(excess));
+}
+
+void MappedFile::set_idle_views(std::uint32_t count) noexcept
+{
+    m_idle_limit = count;
+    trim_idle();
 }
 
 void MappedFile::detach_all() noexcept
 {
+    for (BlockView* v : m_idle)
+        drop_idle(v);
+    m_idle.clear();
     for (BlockView*& v : m_blocks)
     {
         if (v != nullptr)

@@ -1,7 +1,12 @@
 // Piece verification: the have bookkeeping, the check of one piece and the full check of
 // existing data.
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "base/event.h"
 #include "metainfo/base_error.h"
@@ -66,6 +71,12 @@ bool torrent_storage::full_check(
         m_have_count.store(0, std::memory_order_relaxed);
         m_have_bytes.store(0, std::memory_order_relaxed);
     }
+    if (options.pause_ms == 0 && options.workers > 1)
+    {
+        std::mutex own;
+        return full_check_parallel(
+            progress, stop, bitmap, options.guard != nullptr ? *options.guard : own, options.workers);
+    }
     const std::uint32_t n = piece_count();
     for (std::uint32_t i = 0; i < n; ++i)
     {
@@ -90,6 +101,91 @@ bool torrent_storage::full_check(
         }
     }
     return true;
+}
+
+bool torrent_storage::full_check_parallel(
+    const check_progress& progress,
+    event& stop,
+    std::span<std::uint8_t> bitmap,
+    std::mutex& guard,
+    unsigned workers)
+{
+    const std::uint32_t n = piece_count();
+    std::atomic<std::uint32_t> next{0};
+    std::atomic<bool> stopped{false};
+    std::mutex error_mutex;
+    std::exception_ptr error;
+
+    // Mapping and recording happen under the guard (the mapped blocks are not thread-safe);
+    // hashing, the bulk of the work, runs outside it.
+    auto work = [&]
+    {
+        try
+        {
+            while (!stopped.load(std::memory_order_relaxed))
+            {
+                const std::uint32_t i = next.fetch_add(1, std::memory_order_relaxed);
+                if (i >= n)
+                    return;
+                piece_buffer piece;
+                {
+                    const std::lock_guard lock(guard);
+                    piece = read_piece(i, false, true, true);
+                }
+                const bool has_data = !piece.no_data();
+                bool ok = false;
+                try
+                {
+                    ok = has_data && piece.digest() == m_layout.piece_digest(i);
+                }
+                catch (...)
+                {
+                    const std::lock_guard lock(guard);
+                    piece.release();
+                    throw;
+                }
+                {
+                    const std::lock_guard lock(guard);
+                    if (ok)
+                        bitmap[i / 8] |= static_cast<std::uint8_t>(0x80u >> (i % 8));
+                    set_have(i, ok);
+                    piece.release();
+                }
+                if (has_data)
+                {
+                    progress.add(m_layout.piece_length);
+                    if (stop.wait_for(0) != wait_result::timed_out)
+                        stopped.store(true);
+                }
+            }
+        }
+        catch (...)
+        {
+            const std::lock_guard lock(error_mutex);
+            if (!error)
+                error = std::current_exception();
+            stopped.store(true);
+        }
+    };
+
+    std::vector<std::thread> threads;
+    for (unsigned k = 1; k < workers; ++k)
+    {
+        try
+        {
+            threads.emplace_back(work);
+        }
+        catch (const std::system_error&)
+        {
+            break; // fewer threads then
+        }
+    }
+    work();
+    for (std::thread& t : threads)
+        t.join();
+    if (error)
+        std::rethrow_exception(error);
+    return next.load() >= n && !stopped.load();
 }
 
 } // namespace torrent

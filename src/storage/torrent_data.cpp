@@ -157,8 +157,8 @@ void torrent_data::save_have_state()
         out[i] = static_cast<std::uint8_t>(have[i] & wanted[i]);
 }
 
-std::int64_t
-torrent_data::check_existing_data(const check_progress& progress, event& stop, unsigned pause_ms) noexcept
+std::int64_t torrent_data::check_existing_data(
+    const check_progress& progress, event& stop, unsigned pause_ms, unsigned workers) noexcept
 {
     // A handle of our own keeps the bitmap mapped even if the torrent is closed meanwhile.
     BlockHandle keep;
@@ -176,6 +176,7 @@ torrent_data::check_existing_data(const check_progress& progress, event& stop, u
         full_check_options options;
         options.pause_ms = pause_ms;
         options.guard = &m_mutex;
+        options.workers = workers;
         const bool done = m_storage.full_check(progress, stop, bitmap, options);
         const std::lock_guard lock(m_mutex);
         keep.release();

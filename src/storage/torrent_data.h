@@ -84,8 +84,9 @@ public:
     // Rebuilds the have bits by hashing every piece (see torrent_storage::full_check), then
     // records the result in the piece-state file. Returns the number of pieces found
     // intact, check_stopped when the stop event ended it, check_failed on a read error.
-    [[nodiscard]] std::int64_t
-    check_existing_data(const check_progress& progress, event& stop, unsigned pause_ms = 100) noexcept;
+    // `workers` threads share an unpaced check (pause_ms 0).
+    [[nodiscard]] std::int64_t check_existing_data(
+        const check_progress& progress, event& stop, unsigned pause_ms = 100, unsigned workers = 1) noexcept;
 
     // Stores a block from `peer` and, when it completes its piece, verifies and records
     // the piece.

@@ -213,7 +213,7 @@ std::int64_t torrent_storage::transfer_block(
     block.bytes_transferred = 0;
     try
     {
-        piece_buffer piece = read_piece(block.index, source != nullptr, true);
+        piece_buffer piece = read_piece(block.index, source != nullptr, true, source != nullptr);
         // A block that does not lie wholly inside its piece is refused before anything is
         // copied, so no part of it lands anywhere.
         if (std::uint64_t{block.offset} + block.length > piece.length())

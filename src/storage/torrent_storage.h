@@ -40,6 +40,9 @@ struct full_check_options
     // Held while one piece is read, hashed and recorded (never during the pause), so block
     // writes of the same torrent can go on between pieces.
     std::mutex* guard = nullptr;
+    // Threads hashing pieces side by side when the check is not paced (pause_ms 0); the
+    // calling thread is one of them. A paced check always runs on the calling thread alone.
+    unsigned workers = 1;
 };
 
 // A torrent's pieces laid over its files: the file table, the expected digests, the have
@@ -164,6 +167,12 @@ public:
     [[nodiscard]] bool is_open() const noexcept { return !m_mapped.empty(); }
 
 private:
+    [[nodiscard]] bool full_check_parallel(
+        const check_progress& progress,
+        event& stop,
+        std::span<std::uint8_t> bitmap,
+        std::mutex& guard,
+        unsigned workers);
     void open_files(std::vector<std::string>& created);
     void size_files();
     void note_have(std::uint32_t bytes) noexcept;

@@ -65,7 +65,7 @@ TEST(MappedFileGeometry, BlocksMapTheRightBytesOfARealFile)
     }
 }
 
-TEST(MappedFileGeometry, ViewStartsAtThePageBelowTheBlock)
+TEST(MappedFileGeometry, ViewStartsAtTheWindowBelowTheBlock)
 {
     temp_dir dir;
     const std::string data = test::pattern_bytes(100000, 2);
@@ -75,9 +75,11 @@ TEST(MappedFileGeometry, ViewStartsAtThePageBelowTheBlock)
     ASSERT_TRUE(f.Open(path, 16384, 11920, false, false));
     ASSERT_EQ(f.block_offset(5), 70000u);
     const BlockHandle h = f.GetBlock(5, false);
-    const std::uint32_t g = mapped_view::granularity();
-    EXPECT_EQ(h.view()->skip(), 70000u % g);
-    EXPECT_EQ(h.view()->mapped_size(), 70000u % g + 16384u);
+    const std::uint32_t w = mapped_view::window();
+    EXPECT_EQ(w % mapped_view::granularity(), 0u);
+    EXPECT_EQ(h.view()->skip(), 70000u % w);
+    EXPECT_EQ(h.view()->mapped_size() % w, 0u);
+    EXPECT_GE(h.view()->mapped_size(), 70000u % w + 16384u);
     EXPECT_EQ(std::memcmp(h.data(), data.data() + 70000, 16384), 0);
 }
 
@@ -120,6 +122,7 @@ TEST(BlockHandles, ViewIsUnmappedWhenItsLastHandleGoes)
     const std::string path = dir.write("f", test::pattern_bytes(40000, 3));
     MappedFile f(0, true);
     ASSERT_TRUE(f.Open(path, 16384, 0, false, false));
+    f.set_idle_views(0);
     {
         BlockHandle a = f.GetBlock(1, false);
         const BlockHandle b = f.GetBlock(1, false); // the same view, found in its slot
@@ -134,6 +137,38 @@ TEST(BlockHandles, ViewIsUnmappedWhenItsLastHandleGoes)
         EXPECT_EQ(f.mapped_blocks(), 1u);
     }
     EXPECT_EQ(f.mapped_blocks(), 0u);
+}
+
+TEST(BlockHandles, AFewIdleViewsStayMappedForReuse)
+{
+    temp_dir dir;
+    const std::string path = dir.write("f", test::pattern_bytes(16384 * 8, 3));
+    MappedFile f(0, true);
+    ASSERT_TRUE(f.Open(path, 16384, 0, true, false));
+    f.set_idle_views(2);
+    const BlockView* first = nullptr;
+    {
+        const BlockHandle h = f.GetBlock(0, true);
+        first = h.view();
+    }
+    EXPECT_EQ(f.idle_blocks(), 1u);
+    {
+        const BlockHandle again = f.GetBlock(0, false); // found idle, reused
+        EXPECT_EQ(again.view(), first);
+        EXPECT_EQ(f.idle_blocks(), 0u);
+    }
+    for (std::uint32_t i = 1; i < 6; ++i)
+        static_cast<void>(f.GetBlock(i, false));
+    EXPECT_EQ(f.idle_blocks(), 2u); // the oldest were unmapped
+    EXPECT_EQ(f.mapped_blocks(), 2u);
+    f.set_idle_views(0);
+    EXPECT_EQ(f.mapped_blocks(), 0u);
+    static_cast<void>(f.GetBlock(7, false));
+    EXPECT_EQ(f.mapped_blocks(), 0u);
+    f.set_idle_views(4);
+    static_cast<void>(f.GetBlock(7, false));
+    f.Close(); // unmaps the idle views (the sanitizer would see a leak otherwise)
+    EXPECT_EQ(f.idle_blocks(), 0u);
 }
 
 TEST(BlockHandles, WritableRequestForAReadOnlyBlockGetsItsOwnView)

@@ -35,9 +35,9 @@ protected:
         bitmap.assign(storage.have().byte_count(), 0xAA);
     }
 
-    bool check(unsigned pause_ms = 0)
+    bool check(unsigned pause_ms = 0, unsigned workers = 1)
     {
-        return storage.full_check(check_progress{&downloaded, &checked}, stop, bitmap, {pause_ms, nullptr});
+        return storage.full_check(check_progress{&downloaded, &checked}, stop, bitmap, {pause_ms, nullptr, workers});
     }
 
     temp_dir dir;
@@ -111,6 +111,31 @@ TEST_F(PieceCheckTest, FullCheckFindsExactlyThePiecesHoldingAFlippedByte)
     EXPECT_FALSE(storage.have().test(2));
     EXPECT_EQ(storage.have_count(), 2u); // a check starts the counters over
     EXPECT_EQ(storage.have_bytes(), 16384u + (60000u - 3u * 16384u));
+}
+
+TEST_F(PieceCheckTest, UnpacedCheckOnSeveralThreadsFindsTheSamePieces)
+{
+    std::vector<payload_file> files = {
+        {{"a"}, test::pattern_bytes(300000, 1)},
+        {{"b"}, test::pattern_bytes(3000, 2)},
+        {{"c"}, test::pattern_bytes(200001, 3)},
+    };
+    open(files, 4096);
+    for (const std::uint64_t at : {0ull, 4095ull, 150000ull, 299999ull})
+        test::flip_byte(dir / "save/T/a", at);
+    test::flip_byte(dir / "save/T/c", 200000);
+    ASSERT_TRUE(check(0, 1));
+    const std::vector<std::uint8_t> serial = bitmap;
+    const std::uint32_t count = storage.have_count();
+    std::fill(bitmap.begin(), bitmap.end(), 0x55);
+    ASSERT_TRUE(check(0, 3));
+    EXPECT_EQ(bitmap, serial);
+    EXPECT_EQ(storage.have_count(), count);
+    EXPECT_EQ(count, storage.piece_count() - 4); // pieces 0, 36, 73 and the last
+
+    // A stop request ends it too.
+    stop.set();
+    EXPECT_FALSE(check(0, 3));
 }
 
 TEST_F(PieceCheckTest, FullCheckPassesOverPiecesOfUnselectedFilesWithoutWaiting)
