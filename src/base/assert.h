@@ -9,7 +9,7 @@
     {                                                                                                        \
         if (!(cond))                                                                                         \
         {                                                                                                    \
-            std::fprintf(stderr, "%s:%d: assertion failed: %s\n", __FILE__, __LINE__, #cond);               \
+            std::fprintf(stderr, "%s:%d: assertion failed: %s\n", __FILE__, __LINE__, #cond);                \
             std::abort();                                                                                    \
         }                                                                                                    \
     } while (false)

@@ -46,13 +46,19 @@ std::string_view parent_of(std::string_view path) noexcept
 
 bool is_regular_file(const std::string& path) noexcept
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
+
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool is_folder(const std::string& path) noexcept
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
+
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

@@ -26,9 +26,13 @@ class null_net_observer final : public net_observer
 {
 public:
     void set_upnp_established(bool) override {}
+
     void set_upnp_wanted(bool) override {}
+
     void show_sticky_status(const std::string&) override {}
+
     void chime_connected() override {}
+
     void beep_alert() override {}
 };
 
