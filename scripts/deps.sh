@@ -6,7 +6,7 @@ set -euo pipefail
 
 build_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libcurl4-openssl-dev libssl-dev
             libminiupnpc-dev libasound2-dev libgtest-dev libgmock-dev libbenchmark-dev)
-test_pkgs=(python3-libtorrent opentracker mktorrent miniupnpd nftables iproute2 util-linux clang
+test_pkgs=(clang-format python3-libtorrent opentracker mktorrent miniupnpd nftables iproute2 util-linux clang
            libclang-rt-14-dev xvfb xauth trayer fonts-wqy-microhei)
 
 wanted=("${build_pkgs[@]}")
