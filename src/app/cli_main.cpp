@@ -5,6 +5,7 @@
 
 #include "app/cli_check.h"
 #include "app/cli_commands.h"
+#include "app/cli_get.h"
 #include "app/cli_info.h"
 
 namespace zorvik::cli
@@ -20,6 +21,10 @@ constexpr command commands[] = {
      "zorvik-cli check [--fast] FILE.torrent SAVE_FOLDER",
      "hash the data on disk: pieces, bytes, files present",
      run_check},
+    {"get",
+     "zorvik-cli get FILE.torrent... [SAVE_FOLDER] [opts]",
+     "download, then seed (get --help: options)",
+     run_get},
 };
 
 void print_usage(std::FILE* out)

@@ -58,11 +58,11 @@ swarm_scrape() { # hash
 # A libtorrent seeder in the background; waits until it serves. Its pid goes to the variable
 # named by the first argument.
 swarm_seed() { # pid_var torrent save_dir port [--peer ip:port]...
-  local var=$1 log="$SANDBOX_WORK/seed-$4.log"
+  local _var=$1 _log="$SANDBOX_WORK/seed-$4.log"
   shift
-  /usr/bin/python3 -u "$SWARM_PY" seed "$@" >"$log" 2>&1 &
-  printf -v "$var" '%s' $!
-  wait_until 30 grep -q seeding "$log" || fail "libtorrent seeder did not start: $(cat "$log")"
+  /usr/bin/python3 -u "$SWARM_PY" seed "$@" >"$_log" 2>&1 &
+  printf -v "$_var" '%s' $!
+  wait_until 30 grep -q seeding "$_log" || fail "libtorrent seeder did not start: $(cat "$_log")"
 }
 
 # A libtorrent leecher in the foreground: returns 0 once it holds the whole torrent.
@@ -70,15 +70,16 @@ swarm_leech() { # torrent save_dir port [--peer ip:port]... [--timeout s]
   /usr/bin/python3 -u "$SWARM_PY" leech "$@"
 }
 
-# zorvik-cli get in the background with its own data folder, output to NAME.log; its pid
-# goes to the variable NAME_pid. Every run has -noupnp.
-cli_get_bg() { # name args...
-  local name=$1 home="$SANDBOX_WORK/home-$1"
-  shift
-  mkdir -p "$home"
-  cp "$ZORVIK_HOME/trackerFavorite.txt" "$home/"
-  ZORVIK_HOME="$home" "$CLI" get -noupnp "$@" >"$SANDBOX_WORK/$name.log" 2>&1 &
-  printf -v "${name}_pid" '%s' $!
+# zorvik-cli get in the background, output to NAME.log; its pid goes to the variable
+# NAME_pid. Runs given the same HOME share a data folder (piece-state files of single-file
+# torrents live there), other runs are separate copies. Every run has -noupnp.
+cli_get_bg() { # name home args...
+  local _name=$1 _home="$SANDBOX_WORK/home-$2"
+  shift 2
+  mkdir -p "$_home"
+  cp "$ZORVIK_HOME/trackerFavorite.txt" "$_home/"
+  ZORVIK_HOME="$_home" "$CLI" get -noupnp "$@" >"$SANDBOX_WORK/$_name.log" 2>&1 &
+  printf -v "${_name}_pid" '%s' $!
 }
 
 # The listening port a zorvik-cli run reported in its log.
@@ -89,11 +90,11 @@ cli_port() { # name
 # Waits for a background process to end; its exit status goes to the variable named by the
 # third argument (124 when it still runs after the limit).
 wait_exit() { # pid seconds var
-  local end=$(($(now_ms) + $2 * 1000)) rc=0
+  local _end=$(($(now_ms) + $2 * 1000)) _status=0
   while kill -0 "$1" 2>/dev/null; do
-    [ "$(now_ms)" -lt $end ] || { printf -v "$3" '%s' 124; return; }
+    [ "$(now_ms)" -lt $_end ] || { printf -v "$3" '%s' 124; return; }
     sleep 0.1
   done
-  wait "$1" || rc=$?
-  printf -v "$3" '%s' $rc
+  wait "$1" || _status=$?
+  printf -v "$3" '%s' $_status
 }

@@ -1,0 +1,131 @@
+#include "app/cli_get_progress.h"
+
+#include <cstdint>
+
+#include "engine/task_view.h"
+#include "ui/number_format.h"
+#include "ui/ui_text.h"
+
+namespace zorvik::cli
+{
+namespace
+{
+
+// Longest name shown in a progress line, in bytes; a longer one would wrap on a narrow
+// terminal and spoil the redraw.
+constexpr std::size_t name_limit = 32;
+
+void append_field(std::string& line, std::size_t caption, std::string_view value)
+{
+    line += "  ";
+    line += torrent::ui_text(caption);
+    line += ' ';
+    line += value;
+}
+
+} // namespace
+
+std::int64_t seconds_left(std::uint64_t remaining, std::uint64_t rate) noexcept
+{
+    if (rate == 0)
+        return -1;
+    const std::uint64_t s = remaining / rate;
+    return s > UINT32_MAX ? -1 : static_cast<std::int64_t>(s);
+}
+
+std::string_view state_word(std::uint8_t view_state) noexcept
+{
+    switch (view_state)
+    {
+    case torrent::view_state::downloading:
+        return "downloading";
+    case torrent::view_state::uploading:
+        return "seeding";
+    case torrent::view_state::checking:
+        return "checking";
+    case torrent::view_state::upload_over:
+        return "done";
+    default:
+        return "stopped";
+    }
+}
+
+std::string cut_utf8(std::string_view text, std::size_t max_bytes)
+{
+    if (text.size() <= max_bytes)
+        return std::string(text);
+    std::size_t n = max_bytes;
+    // Step back over continuation bytes (10xxxxxx) to the start of the cut character.
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0U) == 0x80U)
+        --n;
+    return std::string(text.substr(0, n));
+}
+
+std::string progress_line(const torrent::TaskView& view, std::int64_t time_left)
+{
+    using namespace torrent;
+    std::string line = cut_utf8(view.name, name_limit);
+    append_field(line, uitext::caption_completion, FormatPercent(view.held, view.total));
+    append_field(line, uitext::caption_download_speed, FormatSize(view.download_rate) + "/s");
+    append_field(line, uitext::caption_upload_speed, FormatSize(view.upload_rate) + "/s");
+    append_field(line, uitext::caption_connections, std::to_string(view.peer_count));
+    append_field(line, uitext::caption_time_left, FormatDuration(time_left));
+    line += "  [";
+    line += state_word(view.state);
+    line += ']';
+    return line;
+}
+
+void progress_printer::message(std::string_view text)
+{
+    take_down();
+    std::fprintf(m_out, "%.*s\n", static_cast<int>(text.size()), text.data());
+    draw();
+    std::fflush(m_out);
+}
+
+void progress_printer::error(std::string_view text)
+{
+    take_down();
+    std::fflush(m_out);
+    std::fprintf(m_err, "%.*s\n", static_cast<int>(text.size()), text.data());
+    std::fflush(m_err);
+    draw();
+    std::fflush(m_out);
+}
+
+void progress_printer::progress(std::span<const std::string> lines)
+{
+    take_down();
+    m_lines.assign(lines.begin(), lines.end());
+    if (m_terminal)
+    {
+        draw();
+    }
+    else
+    {
+        for (const std::string& l : m_lines)
+            std::fprintf(m_out, "%s\n", l.c_str());
+    }
+    std::fflush(m_out);
+}
+
+void progress_printer::take_down()
+{
+    if (!m_terminal || m_shown == 0)
+        return;
+    // Up to the first progress line, then clear from there to the end of the screen.
+    std::fprintf(m_out, "\033[%zuF\033[J", m_shown);
+    m_shown = 0;
+}
+
+void progress_printer::draw()
+{
+    if (!m_terminal)
+        return;
+    for (const std::string& l : m_lines)
+        std::fprintf(m_out, "%s\n", l.c_str());
+    m_shown = m_lines.size();
+}
+
+} // namespace zorvik::cli

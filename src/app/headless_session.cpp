@@ -1,0 +1,357 @@
+#include "app/headless_session.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "app/cli_get_progress.h"
+#include "base/data_folder.h"
+#include "base/paths.h"
+#include "engine/task.h"
+#include "engine/task_pool.h"
+#include "engine/task_view.h"
+#include "net/local_address.h"
+#include "storage/bitfield.h"
+#include "storage/torrent_manager.h"
+#include "ui/language_file.h"
+#include "ui/number_format.h"
+#include "ui/ui_text.h"
+#include "upnp/start_port_mapping.h"
+
+namespace zorvik::cli
+{
+
+using torrent::tick_t;
+using torrent::uitext::id;
+
+namespace
+{
+
+// How often the given peers are offered to a task again (an address the task already
+// knows, connected or connecting, is refused by the task itself).
+constexpr tick_t peer_retry_ms = 5000;
+constexpr tick_t progress_period_ms = 1000;
+// How long stopping waits for the announcers' last announce ("stopped" has 3 s at most).
+constexpr unsigned announcer_wait_ms = 3500;
+// How long the network thread may take to let its connections go at shutdown.
+constexpr std::chrono::milliseconds drain_limit{1000};
+
+std::string text(id entry)
+{
+    return std::string(torrent::ui_text(entry));
+}
+
+// The built-in texts, replaced by the language file in the data folder when there is one
+// (a front end without a window never writes it).
+void load_language_texts(const std::string& folder)
+{
+    std::ifstream in(torrent::join_path(folder, std::string(torrent::language_file_name)), std::ios::binary);
+    if (!in)
+        return;
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    torrent::ui_text_table table;
+    torrent::read_language_file(bytes, table);
+    torrent::install_ui_text(std::move(table));
+}
+
+std::string describe_open(torrent::open_task_result r)
+{
+    return torrent::describe(static_cast<torrent::add_result>(r));
+}
+
+std::string minutes_text(std::int32_t ms)
+{
+    if (ms <= 0)
+        return "no seeding time";
+    const std::int32_t minutes = ms / 60000;
+    return "seeding for " + std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
+}
+
+} // namespace
+
+struct headless_session::running_task
+{
+    std::string torrent_path;
+    std::unique_ptr<torrent::TaskView> view = std::make_unique<torrent::TaskView>();
+    std::uint8_t last_state = torrent::view_state::stopped;
+    tick_t upload_started = 0; // 0 = not seeding yet
+    tick_t next_peer_try = 0;
+    bool ended = false;
+    bool was_complete = false;
+};
+
+headless_session::headless_session(get_options options, progress_printer& out, torrent::clock& time)
+    : m_options(std::move(options))
+    , m_out(out)
+    , m_clock(time)
+{
+}
+
+headless_session::~headless_session()
+{
+    if (m_pool)
+        stop(m_interrupted);
+    m_pool.reset();
+}
+
+std::uint16_t headless_session::listen_port() const noexcept
+{
+    return m_pool ? m_pool->port() : 0;
+}
+
+int headless_session::start()
+{
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::absolute(m_options.save_folder, ec);
+    if (ec || !std::filesystem::is_directory(folder, ec))
+    {
+        m_out.error("zorvik-cli get: the save folder '" + m_options.save_folder + "' is not a folder");
+        return get_exit::usage;
+    }
+    m_options.save_folder = folder.lexically_normal().string();
+    for (std::string& path : m_options.torrents)
+        path = std::filesystem::absolute(path, ec).lexically_normal().string();
+
+    const std::string data = torrent::data_folder();
+    std::filesystem::create_directories(data, ec);
+    load_language_texts(data);
+
+    if (torrent::route_source_address() == 0)
+    {
+        m_out.error("zorvik-cli get: " + text(torrent::uitext::network_not_connected));
+        return get_exit::no_network;
+    }
+
+    m_pool = std::make_unique<torrent::TaskPool>();
+    torrent::network_options net;
+    net.max_peers_per_task = m_options.max_connections;
+    net.upnp_wanted = m_options.runtime.upnp_wanted;
+    if (net.upnp_wanted)
+        net.mapper_factory = torrent::make_port_mapper_factory();
+    net.observer = &m_observer;
+    net.drain_limit = drain_limit;
+    switch (m_pool->SetPort(m_options.listen_port, std::move(net)))
+    {
+    case torrent::set_port_result::started:
+        break;
+    case torrent::set_port_result::bind_failed:
+        m_out.error(
+            "zorvik-cli get: " + text(torrent::uitext::listen_bind_failed) + " (no free port from "
+            + std::to_string(m_options.listen_port) + " up)");
+        m_pool.reset();
+        return get_exit::no_listen_port;
+    case torrent::set_port_result::no_thread:
+        m_out.error("zorvik-cli get: the network threads could not be started");
+        m_pool.reset();
+        return get_exit::no_listen_port;
+    }
+    m_out.message(
+        text(torrent::uitext::network_connected) + " (listening on port " + std::to_string(m_pool->port())
+        + ")");
+
+    m_upload.set_limit(static_cast<std::uint32_t>(std::max(0, m_options.runtime.upload_limit)));
+    m_download.set_limit(static_cast<std::uint32_t>(std::max(0, m_options.runtime.download_limit)));
+    m_pool->configure_slots(m_options.max_connections, m_upload, m_download);
+    return open_all();
+}
+
+int headless_session::open_all()
+{
+    for (const std::string& path : m_options.torrents)
+    {
+        auto t = std::make_unique<running_task>();
+        t->torrent_path = path;
+        torrent::open_task_result result{};
+        torrent::Task* task = m_pool->StartTask(path, m_options.save_folder, *t->view, result);
+        if (task == nullptr)
+        {
+            m_out.error(
+                "zorvik-cli get: " + text(torrent::uitext::open_file_failed) + " " + path + ": "
+                + describe_open(result));
+            stop(false);
+            return static_cast<int>(result);
+        }
+        torrent::TaskView& v = *t->view;
+        t->last_state = v.state;
+        std::string line = v.name + ": " + v.info_hash + ", " + torrent::FormatSize(v.total) + " into "
+            + m_options.save_folder;
+        if (result == torrent::open_task_result::needs_check)
+        {
+            line += "; checking the data already on disk";
+        }
+        else
+        {
+            torrent::bitfield have;
+            static_cast<void>(m_pool->torrents().copy_have(v.info_hash, have));
+            line += "; " + std::to_string(have.count()) + "/" + std::to_string(have.bit_count())
+                + " pieces present";
+        }
+        m_out.message(line);
+        m_tasks.push_back(std::move(t));
+    }
+    return get_exit::ok;
+}
+
+void headless_session::step()
+{
+    const tick_t now = m_clock.now();
+    print_network_lines();
+    for (auto& t : m_tasks)
+    {
+        if (!t->ended)
+            watch_task(*t, now);
+        if (!t->ended)
+            connect_peers(*t, now);
+    }
+    if (m_last_progress == 0 || now - m_last_progress >= progress_period_ms)
+    {
+        m_last_progress = now;
+        print_progress(now);
+    }
+}
+
+void headless_session::watch_task(running_task& t, tick_t now)
+{
+    torrent::TaskView& v = *t.view;
+    torrent::Task& task = *v.task;
+    if (task.generation() != v.generation)
+    {
+        // Closed behind our back (the slot changed hands): nothing runs for it any more.
+        end_task(t, torrent::view_state::announcer_ended);
+        return;
+    }
+    const std::uint8_t state = task.state_value();
+    if (t.last_state == torrent::view_state::checking && state != torrent::view_state::checking)
+    {
+        torrent::bitfield have;
+        static_cast<void>(m_pool->torrents().copy_have(v.info_hash, have));
+        m_out.message(
+            v.name + ": check done, " + std::to_string(have.count()) + "/" + std::to_string(have.bit_count())
+            + " pieces present");
+    }
+    t.last_state = state;
+    v.state = state;
+    if (task.announcer_ended())
+    {
+        end_task(t, torrent::view_state::announcer_ended);
+        return;
+    }
+    if (state != torrent::view_state::uploading)
+        return;
+    t.was_complete = true;
+    if (t.upload_started == 0)
+    {
+        t.upload_started = now != 0 ? now : 1;
+        m_out.message(v.name + ": 上传中! (complete; " + minutes_text(m_options.runtime.seeding_time) + ")");
+    }
+    const auto seeding = static_cast<tick_t>(std::max(0, m_options.runtime.seeding_time));
+    if (now - t.upload_started >= seeding)
+        end_task(t, torrent::view_state::upload_over);
+}
+
+void headless_session::end_task(running_task& t, std::uint8_t final_state)
+{
+    torrent::TaskView& v = *t.view;
+    if (v.task != nullptr && v.task->generation() == v.generation)
+    {
+        v.state = v.task->state_value();
+        t.was_complete = t.was_complete || v.task->IsComplete();
+        // Refresh the counters one last time for the closing line.
+        v.last_refresh = 0;
+        v.task->RefreshView(v, m_clock.now(), false);
+        m_pool->StopTask(v);
+    }
+    t.ended = true;
+    v.state = final_state;
+    const id words = final_state == torrent::view_state::upload_over ? torrent::uitext::download_complete
+                                                                     : torrent::uitext::stopped;
+    m_out.message(
+        v.name + ": " + text(words) + " (" + torrent::FormatPercent(v.held, v.total) + ", "
+        + torrent::FormatSize(v.downloaded) + " down, " + torrent::FormatSize(v.uploaded) + " up)");
+}
+
+void headless_session::connect_peers(running_task& t, tick_t now)
+{
+    if (m_options.peers.empty() || now < t.next_peer_try)
+        return;
+    torrent::Task& task = *t.view->task;
+    if (task.state_value() == torrent::view_state::checking)
+        return;
+    t.next_peer_try = now + peer_retry_ms;
+    for (const peer_address& p : m_options.peers)
+    {
+        torrent::PeerEndpoint endpoint{};
+        endpoint.ip = p.ip;
+        endpoint.port = p.port;
+        static_cast<void>(task.connect(endpoint));
+    }
+}
+
+void headless_session::print_progress(tick_t now)
+{
+    std::vector<std::string> lines;
+    for (auto& t : m_tasks)
+    {
+        if (t->ended)
+            continue;
+        torrent::TaskView& v = *t->view;
+        v.task->RefreshView(v, now, false);
+        std::int64_t left = 0;
+        if (t->upload_started != 0)
+        {
+            const auto seeding = static_cast<tick_t>(std::max(0, m_options.runtime.seeding_time));
+            const tick_t elapsed = now - t->upload_started;
+            left = elapsed >= seeding ? 0 : static_cast<std::int64_t>((seeding - elapsed) / 1000);
+        }
+        else
+        {
+            left = seconds_left(v.total > v.held ? v.total - v.held : 0, v.download_rate);
+        }
+        lines.push_back(progress_line(v, left));
+    }
+    if (!lines.empty())
+        m_out.progress(lines);
+}
+
+void headless_session::print_network_lines()
+{
+    for (const std::string& line : m_observer.take_lines())
+        m_out.message(line);
+}
+
+bool headless_session::finished() const
+{
+    return std::all_of(m_tasks.begin(), m_tasks.end(), [](const auto& t) { return t->ended; });
+}
+
+void headless_session::stop(bool interrupted)
+{
+    m_interrupted = m_interrupted || interrupted;
+    if (!m_pool || m_stopped)
+        return;
+    for (auto& t : m_tasks)
+    {
+        if (!t->ended)
+            end_task(*t, torrent::view_state::stopped);
+    }
+    // Closing changed every task's generation, so each announcer sends its "stopped" and ends.
+    if (!m_pool->workers().wait_idle(announcer_wait_ms))
+        m_out.error("zorvik-cli get: a tracker did not answer the last announce in time");
+    print_network_lines();
+    m_stopped = true;
+}
+
+int headless_session::exit_status() const
+{
+    if (m_interrupted)
+        return get_exit::interrupted;
+    const bool all_complete =
+        std::all_of(m_tasks.begin(), m_tasks.end(), [](const auto& t) { return t->was_complete; });
+    return all_complete ? get_exit::ok : get_exit::stopped;
+}
+
+} // namespace zorvik::cli
