@@ -25,9 +25,21 @@ void torrent_storage::set_have(std::uint32_t index, bool value)
 {
     if (index >= piece_count())
         throw base_error(err::piece_unavailable);
+    // The counters follow the bits exactly: a piece set twice (saved state, then a check
+    // or a block write) is still one piece, so completion and held bytes stay true.
+    const bool was = m_have.test(index);
+    if (was == value)
+        return;
     m_have.set(index, value);
     if (value)
+    {
         note_have(piece_size(index));
+    }
+    else
+    {
+        m_have_count.fetch_sub(1, std::memory_order_relaxed);
+        m_have_bytes.fetch_sub(piece_size(index), std::memory_order_relaxed);
+    }
 }
 
 bool torrent_storage::check_piece(piece_buffer& buffer)
@@ -66,10 +78,6 @@ bool torrent_storage::full_check(
         if (options.guard != nullptr)
             lock = std::unique_lock<std::mutex>(*options.guard);
         std::fill_n(bitmap.begin(), used, std::uint8_t{0});
-        // The check rebuilds the have bits from scratch, so the counters start over too:
-        // afterwards they count each present piece once.
-        m_have_count.store(0, std::memory_order_relaxed);
-        m_have_bytes.store(0, std::memory_order_relaxed);
     }
     if (options.pause_ms == 0 && options.workers > 1)
     {

@@ -131,13 +131,11 @@ void torrent_data::mark_unselected_files()
         for (std::uint32_t p = first; p <= last && p < n; ++p)
             touches_selected[p] = true;
     }
-    bitfield& have = m_storage.have();
     for (std::uint32_t p = 0; p < n; ++p)
     {
         if (touches_selected[p])
             continue;
-        if (!have.test(p))
-            m_storage.set_have(p, true);
+        m_storage.set_have(p, true);
         m_storage.wanted().set(p, false);
     }
 }

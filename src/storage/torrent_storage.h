@@ -97,8 +97,8 @@ public:
 
     // --- verification ---
 
-    // Sets have bit `index`; a true value adds the piece to the have counters (also when
-    // it was already set). Raises base_error 7 for an index not below piece_count().
+    // Sets or clears have bit `index`, keeping the have counters equal to the pieces set.
+    // Raises base_error 7 for an index not below piece_count().
     void set_have(std::uint32_t index, bool value);
 
     // Accepts and records a complete piece: true when it was already present, when it
@@ -152,8 +152,7 @@ public:
 
     [[nodiscard]] bitfield& wanted() noexcept { return m_wanted; }
 
-    // Pieces and bytes added to the have bits since the last open (never decreased).
-    // Safe to read from any thread.
+    // Number and bytes of the pieces whose have bit is set. Safe to read from any thread.
     [[nodiscard]] std::uint32_t have_count() const noexcept
     {
         return m_have_count.load(std::memory_order_relaxed);

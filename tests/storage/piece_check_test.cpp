@@ -37,7 +37,8 @@ protected:
 
     bool check(unsigned pause_ms = 0, unsigned workers = 1)
     {
-        return storage.full_check(check_progress{&downloaded, &checked}, stop, bitmap, {pause_ms, nullptr, workers});
+        return storage.full_check(
+            check_progress{&downloaded, &checked}, stop, bitmap, {pause_ms, nullptr, workers});
     }
 
     temp_dir dir;

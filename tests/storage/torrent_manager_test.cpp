@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -200,6 +201,11 @@ TEST_F(TorrentManagerTest, DataWithoutSavedStateNeedsACheck)
     bitfield have;
     ASSERT_TRUE(manager.copy_have(t.info_hash, have));
     EXPECT_EQ(have.bytes()[0], 0xD8);
+    // Checked again: each present piece still counts once.
+    const auto again = manager.find_torrent(t.info_hash);
+    EXPECT_EQ(again->check_existing_data({}, stop, 0), 4);
+    EXPECT_EQ(again->storage().have_count(), 4u);
+    EXPECT_EQ(again->storage().have_bytes(), 3u * 16384u + (70000u - 4u * 16384u));
 }
 
 TEST_F(TorrentManagerTest, NewDownloadStartsWithAnEmptyState)
@@ -300,6 +306,35 @@ TEST_F(TorrentManagerTest, VerifiedBoundaryPiecesOfSelectedFilesSurviveARestart)
         block_request b{i, 0, 16384, nullptr, 0};
         EXPECT_EQ(manager.block_wanted(t.info_hash, b), block_wanted_result::not_wanted) << i;
     }
+}
+
+TEST_F(TorrentManagerTest, BlockWritesAndAFullCheckOfOneTorrentCanRunTogether)
+{
+    const auto files = std::vector<payload_file>{{{"a"}, test::pattern_bytes(2 << 20, 8)}};
+    const auto t = test::make_multi_file("T", files, 16384); // 128 pieces of one block
+    test::write_payload(dir / "save/T", files);
+    ASSERT_EQ(add(t, dir / "save/T"), add_result::needs_check);
+    const auto data = manager.find_torrent(t.info_hash);
+    event stop;
+    std::int64_t found = 0;
+    std::thread checker([&] { found = data->check_existing_data({}, stop, 0, 2); });
+    // Meanwhile the same (intact) pieces arrive from a peer and are read for upload.
+    std::string back(16384, '\0');
+    for (std::uint32_t i = 0; i < t.piece_count; ++i)
+    {
+        static_cast<void>(send_piece(t, i));
+        block_request r{i, 0, 16384, nullptr, 0};
+        EXPECT_EQ(
+            manager.read_block(t.info_hash, r, {reinterpret_cast<std::byte*>(back.data()), back.size()}),
+            16384);
+        EXPECT_EQ(back, t.payload.substr(std::size_t{i} * 16384, 16384));
+    }
+    checker.join();
+    EXPECT_EQ(found, 128);
+    bitfield have;
+    ASSERT_TRUE(manager.copy_have(t.info_hash, have));
+    EXPECT_TRUE(have.all());
+    EXPECT_EQ(test::read_file(dir / "save/T/a"), files[0].data);
 }
 
 TEST_F(TorrentManagerTest, KilledWriterLeavesOnlyVerifiedPieces)
