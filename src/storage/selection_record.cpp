@@ -163,8 +163,8 @@ std::string encode_selection_record(const selection_record& selection)
     out.reserve(4 + selection.bytes().size());
     for (int shift = 0; shift < 32; shift += 8)
         out.push_back(static_cast<char>((n >> shift) & 0xFF));
-    for (const std::uint8_t b : selection.bytes())
-        out.push_back(static_cast<char>(b));
+    const std::span<const std::uint8_t> bits = selection.bytes();
+    out.append(reinterpret_cast<const char*>(bits.data()), bits.size());
     return out;
 }
 
