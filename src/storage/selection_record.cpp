@@ -113,7 +113,7 @@ LocateStateFile(const std::string& save_folder, const std::string& name, const s
     const std::string beside = join_path(content, state_file_name(name));
     if (is_regular_file(beside))
         return beside;
-    const std::string in_data = data_folder + state_file_name(name);
+    const std::string in_data = join_path(data_folder, state_file_name(name));
     if (is_regular_file(in_data))
     {
         if (is_folder(content) && move_file(in_data, beside))

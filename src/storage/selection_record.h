@@ -67,7 +67,7 @@ inline constexpr std::uint32_t max_selection_bits = std::uint32_t{1} << 24;
 //    when B exists and the content folder exists, B is moved into the content folder and
 //    that path is the answer (B itself when the move fails);
 // 3. when B does not exist: "save/name/name.ZRV" when the content folder exists, else B.
-// `data_folder` must end in '/'.
+// `data_folder` may end in '/' or not.
 [[nodiscard]] std::string
 LocateStateFile(const std::string& save_folder, const std::string& name, const std::string& data_folder);
 

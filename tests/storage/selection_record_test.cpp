@@ -107,8 +107,9 @@ TEST(SelectionStateFile, LivesBesideTheContentOnceItsFolderExists)
     r.resize(10);
     r.set(3, false);
 
-    // No content folder yet: the data folder.
+    // No content folder yet: the data folder (with or without its final slash).
     EXPECT_EQ(LocateStateFile(save, "T", data), data + "T.ZRV");
+    EXPECT_EQ(LocateStateFile(save, "T", dir / "data"), data + "T.ZRV");
     ASSERT_TRUE(WriteStateFile(r, save, "T", data));
     EXPECT_TRUE(test::exists(data + "T.ZRV"));
 
