@@ -168,9 +168,10 @@ TEST_F(PieceCheckTest, StoppingEndsTheCheckAfterTheCurrentPiece)
     stop.set();
     ASSERT_EQ(done.wait_for(std::chrono::seconds(2)), std::future_status::ready);
     EXPECT_FALSE(done.get());
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(250));
+    // At most the current piece plus one pause (with room for a loaded machine).
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(400));
     const std::uint32_t seen = storage.have().count();
-    EXPECT_GE(seen, 2u);
+    EXPECT_GE(seen, 1u);
     EXPECT_LE(seen, 4u); // paced: about ten pieces a second
 }
 
