@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include "net/event_loop.h"
 
@@ -109,6 +112,8 @@ void PeerConnection::reset()
     m_uploads.clear();
     m_carried.clear();
     m_carried_pos = 0;
+    m_header_pos = 0;
+    m_header_len = 0;
     m_bitfield_in.clear();
     m_bitfield_out.clear();
     m_hash = wire::hash_bytes_of(m_host.info_hash());
@@ -135,6 +140,12 @@ void PeerConnection::attach(unique_fd sock, std::uint32_t /*mask*/)
     }
     NetHandler::attach(std::move(sock), socket_mask);
     m_open = socket() != nullptr && socket()->is_open();
+    if (m_open)
+    {
+        // Requests and headers are small and must not wait for the peer's acknowledgement.
+        const int on = 1;
+        ::setsockopt(socket()->fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
     m_slot.state.store(peer_state::handshaking);
 
     // Our handshake goes first, on both kinds of connection.
@@ -149,7 +160,7 @@ void PeerConnection::attach(unique_fd sock, std::uint32_t /*mask*/)
     start_timer();
     run_send(false);
     // Bytes that came with an incoming handshake are not announced by the socket again.
-    if (m_open && m_carried_pos < m_carried.size())
+    if (m_open && has_buffered())
         run_receive();
 }
 
@@ -178,6 +189,8 @@ int PeerConnection::on_closed(int error)
     m_have_queue.clear();
     m_carried.clear();
     m_carried_pos = 0;
+    m_header_pos = 0;
+    m_header_len = 0;
     m_send.free_block();
     m_recv.free_block();
     m_host.peer_gone(m_slot.key);

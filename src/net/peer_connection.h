@@ -157,6 +157,14 @@ private:
     void run_receive();
     step receive_step();
     step read_into(std::byte* base, std::uint32_t total, std::uint32_t& done);
+
+    // Bytes already read from the socket and not yet consumed by the machine.
+    [[nodiscard]] bool has_buffered() const noexcept
+    {
+        return m_carried_pos < m_carried.size() || m_header_pos < m_header_len;
+    }
+
+    step read_header_ahead();
     step on_message_id();
     step handle_message();
     step on_piece_header();
@@ -207,6 +215,11 @@ private:
     std::deque<block_request> m_uploads; // the peer's requests waiting to be served
     std::vector<std::byte> m_carried; // bytes read with the handshake, not yet consumed
     std::size_t m_carried_pos = 0;
+    // The next message's first bytes, read in one step at a message boundary: at most the
+    // 13 header bytes of a piece message, so never block data.
+    std::array<std::byte, 4 + wire::request_length> m_header{};
+    std::uint32_t m_header_pos = 0;
+    std::uint32_t m_header_len = 0;
     std::vector<std::uint8_t> m_bitfield_in; // the peer's bitfield being received
     std::vector<std::uint8_t> m_bitfield_out; // our bitfield being sent
     wire::info_hash_bytes m_hash{};

@@ -46,8 +46,9 @@ void PeerConnection::run_receive()
         const step s = receive_step();
         if (s == step::next)
             continue;
-        // Bytes that came with the handshake never raise a readable event: go through them.
-        if (s == step::stop && m_open && m_carried_pos < m_carried.size())
+        // Bytes already read (with the handshake, or a header read ahead) raise no readable
+        // event of their own: go through them.
+        if (s == step::stop && m_open && has_buffered())
             continue;
         return;
     }
@@ -67,6 +68,13 @@ PeerConnection::step PeerConnection::read_into(std::byte* base, std::uint32_t to
             m_carried = {};
             m_carried_pos = 0;
         }
+    }
+    if (m_header_pos < m_header_len && done < total)
+    {
+        const std::uint32_t n = std::min(total - done, m_header_len - m_header_pos);
+        std::memcpy(base + done, m_header.data() + m_header_pos, n);
+        done += n;
+        m_header_pos += n;
     }
     while (done < total)
     {
@@ -89,6 +97,29 @@ PeerConnection::step PeerConnection::read_into(std::byte* base, std::uint32_t to
     return step::next;
 }
 
+PeerConnection::step PeerConnection::read_header_ahead()
+{
+    // At a message boundary the next 13 bytes hold headers only (a piece message's block
+    // data starts after its own 13), so one read gets a whole short message or a piece
+    // header instead of three reads of 4, 1 and 8 bytes.
+    m_header_pos = 0;
+    m_header_len = 0;
+    std::uint32_t got = 0;
+    const io_result r = read_some(m_header.data(), static_cast<std::uint32_t>(m_header.size()), got);
+    m_header_len = got;
+    switch (r)
+    {
+    case io_result::complete:
+    case io_result::partial:
+        return step::next;
+    case io_result::blocked:
+        return step::wait;
+    case io_result::closed:
+        break;
+    }
+    return close(close_reason::socket);
+}
+
 PeerConnection::step PeerConnection::receive_step()
 {
     std::byte* buf = m_recv.buffer.data();
@@ -104,6 +135,12 @@ PeerConnection::step PeerConnection::receive_step()
         return step::next;
     case 2:
     {
+        if (m_recv.done == 0 && !has_buffered())
+        {
+            const step ahead = read_header_ahead();
+            if (ahead != step::next)
+                return ahead;
+        }
         const step s = read_into(buf, 4, m_recv.done);
         if (s != step::next)
             return s;
@@ -239,7 +276,12 @@ PeerConnection::step PeerConnection::handle_message()
     }
     m_recv.state = 1;
     mark_active();
-    return step::stop;
+    // Serve a request at once when nothing else is being sent, instead of at the next tick:
+    // a peer that keeps few requests queued would otherwise get a block or two per tick.
+    if (m_recv.last_id == wire::request && m_eager && m_tick_count >= m_tick_divider && !m_send.choking
+        && m_send.state == 1 && !m_send_blocked)
+        run_send(true);
+    return m_open ? step::stop : step::closed;
 }
 
 void PeerConnection::on_request(const block_request& r)
