@@ -7,10 +7,13 @@ usage:
   swarm_peer.py make ROOT OUT.torrent PIECE_SIZE [TRACKER_URL]
       makes a v1 torrent of a file or folder; prints the info-hash (40 hex digits)
   swarm_peer.py infohash FILE.torrent
-  swarm_peer.py seed FILE.torrent SAVE_DIR PORT [--peer IP:PORT]...
-      seeds until killed; prints "seeding" once it serves
-  swarm_peer.py leech FILE.torrent SAVE_DIR PORT [--peer IP:PORT]... [--timeout S]
-      downloads; prints "complete SECONDS" and exits 0 when done, 1 on time-out
+  swarm_peer.py seed FILE.torrent SAVE_DIR PORT [--peer IP:PORT]... [--check | --resume FILE]
+      seeds until killed; prints "seeding" once it serves. The data is trusted and each
+      piece hashed when first served, unless --check (the whole data is checked first) or
+      --resume (the state saved by a leecher is loaded, nothing is hashed)
+  swarm_peer.py leech FILE.torrent SAVE_DIR PORT [--peer IP:PORT]... [--timeout S] [--resume FILE]
+      downloads; prints "complete SECONDS" and exits 0 when done (saving its state to the
+      --resume file), 1 on time-out
   swarm_peer.py scrape TRACKER_URL INFOHASH
       prints "complete incomplete downloaded" as the tracker counts them
 """
@@ -70,31 +73,54 @@ def session(port):
     })
 
 
-def parse(argv):
-    peers, timeout, rest = [], 600.0, []
-    i = 0
-    while i < len(argv):
-        if argv[i] == "--peer":
-            host, port = argv[i + 1].rsplit(":", 1)
-            peers.append((host, int(port)))
-            i += 2
-        elif argv[i] == "--timeout":
-            timeout = float(argv[i + 1])
-            i += 2
-        else:
-            rest.append(argv[i])
-            i += 1
-    return rest, peers, timeout
+class options:
+    def __init__(self, argv):
+        self.peers, self.timeout, self.resume, self.check, self.rest = [], 600.0, None, False, []
+        i = 0
+        while i < len(argv):
+            if argv[i] == "--peer":
+                host, port = argv[i + 1].rsplit(":", 1)
+                self.peers.append((host, int(port)))
+                i += 2
+            elif argv[i] == "--timeout":
+                self.timeout = float(argv[i + 1])
+                i += 2
+            elif argv[i] == "--resume":
+                self.resume = argv[i + 1]
+                i += 2
+            elif argv[i] == "--check":
+                self.check = True
+                i += 1
+            else:
+                self.rest.append(argv[i])
+                i += 1
 
 
-def add(ses, torrent, save, seed):
-    params = lt.add_torrent_params()
+def add(ses, torrent, save, seed, opt):
+    if seed and opt.resume:
+        with open(opt.resume, "rb") as f:
+            params = lt.read_resume_data(f.read())
+    else:
+        params = lt.add_torrent_params()
     params.ti = lt.torrent_info(torrent)
     params.save_path = save
-    if seed:
+    if seed and not opt.check and not opt.resume:
         # The payload was just written by the test: no need to hash it before serving.
         params.flags |= lt.torrent_flags.seed_mode
     return ses.add_torrent(params)
+
+
+def save_resume(ses, h, path):
+    h.save_resume_data(lt.torrent_handle.save_info_dict)
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        ses.wait_for_alert(500)
+        for a in ses.pop_alerts():
+            if isinstance(a, lt.save_resume_data_alert):
+                with open(path, "wb") as f:
+                    f.write(lt.write_resume_data_buf(a.params))
+                return
+    sys.exit("no resume data")
 
 
 def report_errors(ses):
@@ -103,10 +129,10 @@ def report_errors(ses):
             print("alert:", a.message(), file=sys.stderr, flush=True)
 
 
-def seed(torrent, save, port, peers):
+def seed(torrent, save, port, opt):
     ses = session(port)
-    h = add(ses, torrent, save, True)
-    for p in peers:
+    h = add(ses, torrent, save, True, opt)
+    for p in opt.peers:
         h.connect_peer(p)
     announced = False
     while True:
@@ -118,9 +144,10 @@ def seed(torrent, save, port, peers):
         time.sleep(0.2)
 
 
-def leech(torrent, save, port, peers, timeout):
+def leech(torrent, save, port, opt):
+    peers, timeout = opt.peers, opt.timeout
     ses = session(port)
-    h = add(ses, torrent, save, False)
+    h = add(ses, torrent, save, False, opt)
     start = time.monotonic()
     next_connect = 0.0
     while True:
@@ -128,6 +155,8 @@ def leech(torrent, save, port, peers, timeout):
         st = h.status()
         if st.is_seeding or st.state == lt.torrent_status.seeding:
             print("complete %.2f" % (now - start), flush=True)
+            if opt.resume:
+                save_resume(ses, h, opt.resume)
             return 0
         if now - start > timeout:
             print("timeout at %.1f%% with %d peers" % (st.progress * 100, st.num_peers), flush=True)
@@ -141,7 +170,8 @@ def leech(torrent, save, port, peers, timeout):
 
 
 def main():
-    rest, peers, timeout = parse(sys.argv[1:])
+    opt = options(sys.argv[1:])
+    rest = opt.rest
     cmd = rest[0]
     if cmd == "make":
         make(rest[1], rest[2], int(rest[3]), rest[4] if len(rest) > 4 else None)
@@ -150,9 +180,9 @@ def main():
     elif cmd == "infohash":
         print(infohash(rest[1]))
     elif cmd == "seed":
-        seed(rest[1], rest[2], int(rest[3]), peers)
+        seed(rest[1], rest[2], int(rest[3]), opt)
     elif cmd == "leech":
-        sys.exit(leech(rest[1], rest[2], int(rest[3]), peers, timeout))
+        sys.exit(leech(rest[1], rest[2], int(rest[3]), opt))
     else:
         sys.exit("unknown command " + cmd)
 

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# zorvik-cli get without -noupnp prints the port mapping's status line: Debian's miniupnpd in
+# a gateway namespace inside the sandbox's (SSDP multicast and HTTP over a veth pair; nothing
+# leaves the machine) maps the listening port, and the mapping is gone after SIGTERM.
+set -euo pipefail
+if [ -z "${ZORVIK_IN_SANDBOX:-}" ]; then
+  [ "$(id -u)" -eq 0 ] || { echo "SKIP: a network namespace needs root"; exit 77; }
+  [ -x /usr/sbin/miniupnpd ] || { echo "SKIP: miniupnpd is not installed"; exit 77; }
+  command -v nft >/dev/null || { echo "SKIP: nft (nftables) is not installed"; exit 77; }
+fi
+source "$ZORVIK_SOURCE/tests/support/sandbox.sh"
+source "$ZORVIK_SOURCE/tests/support/swarm.sh"
+[ -x "$CLI" ] || fail "zorvik-cli not built"
+W=$SANDBOX_WORK
+
+# The gateway lives in a namespace of its own (our listening port must not look taken on
+# its outside), joined to ours by a veth pair: veth1 here (10.200.1.1), veth0 there
+# (10.200.1.254), and an outside veth there (10.200.0.1, declared as 1.2.3.4).
+cat >"$W/gateway.sh" <<GATEWAY
+set -e
+until ip link show veth0 >/dev/null 2>&1; do sleep 0.05; done
+ip link set lo up
+ip addr add 10.200.1.254/24 dev veth0
+ip link set veth0 up
+ip link add ext0 type veth peer name ext1
+ip link set ext1 up
+ip addr add 10.200.0.1/24 dev ext0
+ip link set ext0 up
+nft -f - <<'NFT'
+table inet filter {
+    chain forward {
+        type filter hook forward priority 0; policy accept;
+        jump miniupnpd
+    }
+    chain miniupnpd {
+    }
+    chain prerouting {
+        type nat hook prerouting priority -100; policy accept;
+        jump prerouting_miniupnpd
+    }
+    chain postrouting {
+        type nat hook postrouting priority 100; policy accept;
+        jump postrouting_miniupnpd
+    }
+    chain prerouting_miniupnpd {
+    }
+    chain postrouting_miniupnpd {
+    }
+}
+NFT
+exec /usr/sbin/miniupnpd -d -f "$W/miniupnpd.conf" -P "$W/miniupnpd.pid"
+GATEWAY
+cat >"$W/miniupnpd.conf" <<CONF
+ext_ifname=ext0
+ext_ip=1.2.3.4
+listening_ip=veth0
+http_port=5555
+enable_natpmp=no
+enable_upnp=yes
+secure_mode=no
+system_uptime=yes
+lease_file=$W/upnp.leases
+uuid=0c6f1d52-8a3e-4b71-9d2c-5e8f7a1b3c46
+allow 40000-49999 10.200.1.0/24 40000-49999
+deny 0-65535 0.0.0.0/0 0-65535
+CONF
+unshare --net bash "$W/gateway.sh" >"$W/miniupnpd.log" 2>&1 &
+gateway=$!
+ip link add veth0 type veth peer name veth1
+wait_until 10 ip link set veth0 netns "$gateway" || fail "cannot move veth0 to the gateway"
+ip addr add 10.200.1.1/24 dev veth1
+ip link set veth1 up
+wait_until 10 curl -sf --noproxy '*' -o /dev/null http://10.200.1.254:5555/rootDesc.xml ||
+  fail "miniupnpd did not start: $(cat "$W/miniupnpd.log")"
+gateway_rules() { nsenter -t "$gateway" -n nft list chain inet filter prerouting_miniupnpd; }
+
+# A complete torrent that seeds: the run lasts until the mapping is made (the first attempt
+# is due some 5 s after the listener opened) and it is stopped.
+swarm_payload "$W/src/small.bin" 65536
+swarm_make "$W/src/small.bin" "$W/small.torrent" 16384 >/dev/null
+mkdir -p "$W/home"
+cp "$ZORVIK_HOME/trackerFavorite.txt" "$W/home/"
+# The route toward the gateway's side gives the program its home-network address.
+ZORVIK_HOME="$W/home" ZORVIK_PROBE_ADDRESS=10.200.1.1 "$CLI" get -port45000 -ut5 "$W/small.torrent" "$W/src" \
+  >"$W/get.log" 2>&1 &
+pid=$!
+wait_until 30 grep -q "UPnP创建成功!,1.2.3.4, port = 45000" "$W/get.log" ||
+  fail "no mapping line: $(cat "$W/get.log") $(tail -20 "$W/miniupnpd.log")"
+gateway_rules | grep -q "dport 45000" || fail "the gateway holds no mapping"
+kill -TERM "$pid"
+wait_exit "$pid" 5 rc
+[ "$rc" = 8 ] || fail "SIGTERM gave $rc: $(cat "$W/get.log")"
+! gateway_rules | grep -q dnat || fail "the mapping was left on the gateway"
+echo "PASS"
