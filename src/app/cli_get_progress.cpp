@@ -121,10 +121,14 @@ void progress_printer::take_down()
 
 void progress_printer::draw()
 {
-    if (!m_terminal)
+    if (!m_terminal || m_lines.empty())
         return;
+    // Automatic wrap off while the lines are drawn: a line wider than the terminal is cut at
+    // its right edge instead of taking a second row, so each line is one row to go back up.
+    std::fputs("\033[?7l", m_out);
     for (const std::string& l : m_lines)
         std::fprintf(m_out, "%s\n", l.c_str());
+    std::fputs("\033[?7h", m_out);
     m_shown = m_lines.size();
 }
 

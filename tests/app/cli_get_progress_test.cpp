@@ -115,12 +115,13 @@ TEST(GetProgress, TerminalRedrawsProgressInPlaceAndKeepsStatusLines)
     p.progress(second); // two lines up, cleared, one line drawn
     p.message("status"); // the progress line comes down, the status stays, the line returns
     p.error("bad");
+    // Lines are drawn with automatic wrap off, so each takes exactly one row.
     EXPECT_EQ(
         out.text(),
-        "a 1\nb 1\n"
-        "\033[2F\033[Ja 2\n"
-        "\033[1F\033[Jstatus\na 2\n"
-        "\033[1F\033[Ja 2\n");
+        "\033[?7la 1\nb 1\n\033[?7h"
+        "\033[2F\033[J\033[?7la 2\n\033[?7h"
+        "\033[1F\033[Jstatus\n\033[?7la 2\n\033[?7h"
+        "\033[1F\033[J\033[?7la 2\n\033[?7h");
     EXPECT_EQ(err.text(), "bad\n");
 }
 
