@@ -38,7 +38,9 @@ void usage(std::FILE* out)
 }
 
 // Blocks SIGINT and SIGTERM in this thread before the engine starts its own threads, so
-// they inherit the mask and the signals wait for the main loop to take them.
+// they inherit the mask and the signals wait for the main loop to take them. A signal the
+// parent set to be ignored stays ignored (the kernel drops it even while it is blocked):
+// a script's background job keeps ignoring Ctrl-C, as shells intend.
 class blocked_stop_signals
 {
 public:

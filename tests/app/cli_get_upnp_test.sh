@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # zorvik-cli get without -noupnp prints the port mapping's status line: Debian's miniupnpd in
 # a gateway namespace inside the sandbox's (SSDP multicast and HTTP over a veth pair; nothing
-# leaves the machine) maps the listening port, and the mapping is gone after SIGTERM.
+# leaves the machine) maps the listening port, and the mapping is gone after SIGINT.
 set -euo pipefail
 if [ -z "${ZORVIK_IN_SANDBOX:-}" ]; then
   [ "$(id -u)" -eq 0 ] || { echo "SKIP: a network namespace needs root"; exit 77; }
@@ -80,15 +80,16 @@ swarm_payload "$W/src/small.bin" 65536
 swarm_make "$W/src/small.bin" "$W/small.torrent" 16384 >/dev/null
 mkdir -p "$W/home"
 cp "$ZORVIK_HOME/trackerFavorite.txt" "$W/home/"
-# The route toward the gateway's side gives the program its home-network address.
-ZORVIK_HOME="$W/home" ZORVIK_PROBE_ADDRESS=10.200.1.1 "$CLI" get -port45000 -ut5 "$W/small.torrent" "$W/src" \
+# The route toward the gateway's side gives the program its home-network address. SIGINT
+# (Ctrl-C) ends this run; a script's background job would ignore it unless told otherwise.
+ZORVIK_HOME="$W/home" ZORVIK_PROBE_ADDRESS=10.200.1.1 env --default-signal=INT "$CLI" get -port45000 -ut5 "$W/small.torrent" "$W/src" \
   >"$W/get.log" 2>&1 &
 pid=$!
 wait_until 30 grep -q "UPnP创建成功!,1.2.3.4, port = 45000" "$W/get.log" ||
   fail "no mapping line: $(cat "$W/get.log") $(tail -20 "$W/miniupnpd.log")"
 gateway_rules | grep -q "dport 45000" || fail "the gateway holds no mapping"
-kill -TERM "$pid"
+kill -INT "$pid"
 wait_exit "$pid" 5 rc
-[ "$rc" = 8 ] || fail "SIGTERM gave $rc: $(cat "$W/get.log")"
+[ "$rc" = 8 ] || fail "SIGINT gave $rc: $(cat "$W/get.log")"
 ! gateway_rules | grep -q dnat || fail "the mapping was left on the gateway"
 echo "PASS"
