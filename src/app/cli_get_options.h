@@ -29,6 +29,7 @@ struct get_options
     std::uint16_t listen_port = 0; // -port (a random one when absent)
     torrent::runtime_values runtime; // -us -ds -ut -noupnp, applied once
     std::vector<peer_address> peers; // --peer, in the order given
+    std::uint32_t listen_address = 0; // host order; 0 = every address (tests use loopback)
 };
 
 struct get_arguments

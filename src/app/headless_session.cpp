@@ -128,6 +128,7 @@ int headless_session::start()
 
     m_pool = std::make_unique<torrent::TaskPool>();
     torrent::network_options net;
+    net.listen_address = m_options.listen_address;
     net.max_peers_per_task = m_options.max_connections;
     net.upnp_wanted = m_options.runtime.upnp_wanted;
     if (net.upnp_wanted)
