@@ -72,7 +72,10 @@ ip addr add 10.200.1.1/24 dev veth1
 ip link set veth1 up
 wait_until 10 curl -sf --noproxy '*' -o /dev/null http://10.200.1.254:5555/rootDesc.xml ||
   fail "miniupnpd did not start: $(cat "$W/miniupnpd.log")"
+# The gateway's forwarding rules, read whole (grep -q on a pipe would cut nft off, and
+# pipefail would take that for a failure).
 gateway_rules() { nsenter -t "$gateway" -n nft list chain inet filter prerouting_miniupnpd; }
+gateway_maps() { local r; r=$(gateway_rules) && grep -q "$1" <<<"$r"; }
 
 # A complete torrent that seeds: the run lasts until the mapping is made (the first attempt
 # is due some 5 s after the listener opened) and it is stopped.
@@ -87,9 +90,9 @@ ZORVIK_HOME="$W/home" ZORVIK_PROBE_ADDRESS=10.200.1.1 env --default-signal=INT "
 pid=$!
 wait_until 30 grep -q "UPnP创建成功!,1.2.3.4, port = 45000" "$W/get.log" ||
   fail "no mapping line: $(cat "$W/get.log") $(tail -20 "$W/miniupnpd.log")"
-gateway_rules | grep -q "dport 45000" || fail "the gateway holds no mapping"
+gateway_maps "dport 45000" || fail "the gateway holds no mapping: $(gateway_rules 2>&1)"
 kill -INT "$pid"
 wait_exit "$pid" 5 rc
 [ "$rc" = 8 ] || fail "SIGINT gave $rc: $(cat "$W/get.log")"
-! gateway_rules | grep -q dnat || fail "the mapping was left on the gateway"
+! gateway_maps dnat || fail "the mapping was left on the gateway: $(gateway_rules 2>&1)"
 echo "PASS"
