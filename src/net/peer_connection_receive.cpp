@@ -48,7 +48,7 @@ void PeerConnection::run_receive()
             continue;
         // Bytes already read (with the handshake, or a header read ahead) raise no readable
         // event of their own: go through them.
-        if (s == step::stop && m_open && has_buffered())
+        if (s == step::stop && m_open && !m_download_paused && has_buffered())
             continue;
         return;
     }
