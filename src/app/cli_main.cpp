@@ -31,8 +31,13 @@ void print_usage(std::FILE* out)
 {
     std::fprintf(out, "zorvik-cli: the Zorvik BitTorrent client from the command line\n\nUsage:\n");
     for (const command& c : commands)
-        std::fprintf(out, "  %-52.*s %.*s\n", static_cast<int>(c.usage.size()), c.usage.data(),
-                     static_cast<int>(c.summary.size()), c.summary.data());
+        std::fprintf(
+            out,
+            "  %-52.*s %.*s\n",
+            static_cast<int>(c.usage.size()),
+            c.usage.data(),
+            static_cast<int>(c.summary.size()),
+            c.summary.data());
 }
 
 } // namespace
@@ -58,7 +63,10 @@ int main(int argc, char** argv)
         if (c.name == name && c.run != nullptr)
             return c.run(args.subspan(2));
     }
-    std::fprintf(stderr, "zorvik-cli: unknown command '%.*s' (see zorvik-cli --help)\n",
-                 static_cast<int>(name.size()), name.data());
+    std::fprintf(
+        stderr,
+        "zorvik-cli: unknown command '%.*s' (see zorvik-cli --help)\n",
+        static_cast<int>(name.size()),
+        name.data());
     return 1;
 }

@@ -4,8 +4,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "app/cli_get_progress.h"
@@ -49,10 +47,10 @@ std::string text(id entry)
 // (a front end without a window never writes it).
 void load_language_texts(const std::string& folder)
 {
-    std::ifstream in(torrent::join_path(folder, std::string(torrent::language_file_name)), std::ios::binary);
-    if (!in)
+    std::string bytes;
+    if (!torrent::read_whole_file(
+            torrent::join_path(folder, std::string(torrent::language_file_name)), bytes))
         return;
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     torrent::ui_text_table table;
     torrent::read_language_file(bytes, table);
     torrent::install_ui_text(std::move(table));
