@@ -6,6 +6,6 @@ cd "$(dirname "$0")/.."
 dir=${1:-build}
 shift || true
 if [ ! -f "$dir/build.ninja" ]; then
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
 fi
 cmake --build "$dir" -j "$(nproc)"
