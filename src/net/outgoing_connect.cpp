@@ -34,7 +34,9 @@ int OutgoingConnect::connect(
 
 void OutgoingConnect::report_failure()
 {
-    if (m_task != nullptr && m_record != nullptr)
+    // A task slot that has been closed (and perhaps reused) since the connect was queued
+    // must not hear of it: its record may already serve another connection.
+    if (m_task != nullptr && m_record != nullptr && m_task->generation() == m_generation)
         m_task->peer_connect_failed(*m_record);
 }
 
