@@ -173,7 +173,6 @@ int Task::check_existing_data(event& stop)
         m_network.torrents != nullptr ? m_network.torrents->find_torrent(info_hash_text()) : nullptr;
     if (data == nullptr)
         return -1;
-    const std::uint8_t before = state_value();
     SetState(task_state::checking);
     const check_progress progress{&m_downloaded, &m_held};
     const std::int64_t present = data->check_existing_data(progress, stop);
@@ -201,7 +200,7 @@ int Task::check_existing_data(event& stop)
                 m_picker->assign_have(have);
         });
     // Every piece present: nothing is left to download.
-    SetState(have.all() ? task_state::complete : before);
+    SetState(have.all() ? task_state::complete : task_state::downloading);
     return static_cast<int>(present);
 }
 

@@ -71,7 +71,10 @@ bool Task::IsKnownAddress(std::uint64_t key, bool remember)
 peer_slot* Task::take_peer_slot(const PeerEndpoint& endpoint)
 {
     const std::lock_guard lock(m_state_lock);
-    if (state_value() == task_state::free_slot || complete_outside_seeding())
+    // No peers while the data on disk is checked: what we would announce is not known yet,
+    // and blocks must not be written under the check.
+    if (state_value() == task_state::free_slot || state_value() == task_state::checking
+        || complete_outside_seeding())
         return nullptr;
     const auto n = static_cast<std::uint16_t>(m_records.size());
     if (n == 0)

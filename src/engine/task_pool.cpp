@@ -177,9 +177,12 @@ Task* TaskPool::OpenTask(
     // (a torrent with unselected files never holds its total).
     bitfield have;
     static_cast<void>(m_active_torrents->copy_have(hash, have));
-    task->SetState(
-        added == add_result::added && (task->IsComplete() || have.all()) ? task_state::complete
-                                                                         : task_state::downloading);
+    // Data found on disk without a saved state is checked before the task takes any peer
+    // (the announcer runs the check): until then it does not know what it has.
+    if (added == add_result::needs_check)
+        task->SetState(task_state::checking);
+    else
+        task->SetState(task->IsComplete() || have.all() ? task_state::complete : task_state::downloading);
     announcer.bind_task(*task, trackers, read_private_flag(torrent_path));
     if (added == add_result::needs_check)
         announcer.set_check_first(true);

@@ -209,6 +209,29 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(task->held()),
                 static_cast<unsigned long long>(task->downloaded()),
                 static_cast<unsigned long long>(task->uploaded()));
+            // Each live connection: record state, receive and send states, choke and
+            // interest flags (we choke / peer chokes / we are interested / peer is).
+            for (std::size_t i = 0; i < task->record_count(); ++i)
+            {
+                const PeerRecord& r = task->record(i);
+                const PeerConnection* c = r.connection.get();
+                if (c == nullptr || r.state.load() == peer_state::gone)
+                    continue;
+                std::fprintf(
+                    stderr,
+                    "  peer %zu state %u recv %u send %u choking %d choked %d interested %d/%d out %zu up "
+                    "%zu\n",
+                    i,
+                    static_cast<unsigned>(r.state.load()),
+                    static_cast<unsigned>(c->receive_state()),
+                    static_cast<unsigned>(c->send_state()),
+                    c->choking_peer(),
+                    c->peer_choking(),
+                    c->interested_in_peer(),
+                    c->peer_interested(),
+                    c->outstanding().size(),
+                    c->upload_queue().size());
+            }
             next_report = now + 1000;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

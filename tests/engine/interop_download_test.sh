@@ -10,7 +10,7 @@ W="$SANDBOX_WORK"
 lt make --out "$W/one.torrent" --dir "$W/seed" --name payload.bin --size 3000037 --piece 65536
 
 # 1. libtorrent seeds, Zorvik downloads.
-lt seed --torrent "$W/one.torrent" --save "$W/seed" --portfile "$W/lt.port" &
+start_lt seed --torrent "$W/one.torrent" --save "$W/seed" --portfile "$W/lt.port"
 port=$(wait_port "$W/lt.port")
 driver --torrent "$W/one.torrent" --save "$W/get" --connect "127.0.0.1:$port" --timeout 60 \
   || fail "download from libtorrent did not complete"
@@ -24,3 +24,4 @@ lt get --torrent "$W/one.torrent" --save "$W/lt-get" --connect "127.0.0.1:$zport
   || fail "libtorrent could not download from Zorvik"
 cmp "$W/seed/payload.bin" "$W/lt-get/payload.bin" || fail "libtorrent's copy differs"
 echo "interop download and upload: ok"
+finish

@@ -2,6 +2,9 @@
 PY=/usr/bin/python3
 DRIVER="$ZORVIK_BUILD/tests/engine/engine_peer_driver"
 lt() { "$PY" "$ZORVIK_SOURCE/tests/engine/lt_peer.py" "$@"; }
+# A libtorrent peer in the background: the job is the peer process itself, so the
+# sandbox's clean-up (and `kill %n`) reaches it.
+start_lt() { "$PY" "$ZORVIK_SOURCE/tests/engine/lt_peer.py" "$@" & }
 driver() { "$DRIVER" --quiet "$@"; }
 
 # Waits for a port file written by lt_peer.py and prints the port.
@@ -29,4 +32,13 @@ driver_port() {
     sleep 0.05
   done
   fail "the driver did not start"
+}
+
+# Stops every background peer of the script and waits for it, so the sandbox's clean-up
+# finds nothing left (its kill of a finished job would fail the script).
+finish() {
+  local pids
+  pids=$(jobs -p)
+  [ -z "$pids" ] || kill $pids 2>/dev/null || true
+  wait 2>/dev/null || true
 }

@@ -2,6 +2,7 @@
 """A libtorrent peer for Zorvik's interop tests and benchmarks (loopback only).
 
   lt_peer.py make  --out T --dir D --name N --size BYTES [--files a,b,c] --piece BYTES
+  lt_peer.py files --torrent T          (the torrent's file paths, in order)
   lt_peer.py seed  --torrent T --save D [--port P] [--portfile F] [--seconds S]
   lt_peer.py get   --torrent T --save D --connect IP:PORT [--timeout S] [--portfile F]
 
@@ -78,11 +79,19 @@ def make(a):
                 left -= n
     fs = lt.file_storage()
     lt.add_files(fs, root)
-    ct = lt.create_torrent(fs, a.piece)
+    # A plain (version 1) torrent: no padding files between the files.
+    ct = lt.create_torrent(fs, a.piece, flags=lt.create_torrent.v1_only)
     ct.add_tracker('http://127.0.0.1:6969/announce')
     lt.set_piece_hashes(ct, a.dir)
     with open(a.out, 'wb') as f:
         f.write(lt.bencode(ct.generate()))
+    return 0
+
+
+def files(a):
+    ti = lt.torrent_info(a.torrent)
+    for i in range(ti.num_files()):
+        print(ti.files().file_path(i))
     return 0
 
 
@@ -123,7 +132,7 @@ def get(a):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument('mode', choices=['make', 'seed', 'get'])
+    ap.add_argument('mode', choices=['make', 'files', 'seed', 'get'])
     ap.add_argument('--out')
     ap.add_argument('--dir')
     ap.add_argument('--name', default='payload.bin')
@@ -138,7 +147,7 @@ def main():
     ap.add_argument('--connect')
     ap.add_argument('--timeout', type=float, default=120)
     a = ap.parse_args()
-    return {'make': make, 'seed': seed, 'get': get}[a.mode](a)
+    return {'make': make, 'files': files, 'seed': seed, 'get': get}[a.mode](a)
 
 
 if __name__ == '__main__':

@@ -81,7 +81,9 @@ TEST(TaskPool, DataWithoutSavedStateIsCheckedBeforeUse)
     ASSERT_NE(task, nullptr);
     EXPECT_EQ(result, open_task_result::needs_check);
     EXPECT_TRUE(announcer.check_first);
-    EXPECT_EQ(task->state_value(), task_state::downloading);
+    // No peers until the check has said what is there.
+    EXPECT_EQ(task->state_value(), task_state::checking);
+    EXPECT_FALSE(rig.incoming_for(*task, t.info_hash, other_id(1)));
     event stop;
     EXPECT_EQ(task->check_existing_data(stop), 6);
     EXPECT_EQ(task->state_value(), task_state::complete);
