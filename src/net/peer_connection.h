@@ -188,6 +188,16 @@ private:
     void on_request(const block_request& r);
     void on_cancel(const block_request& r);
     void become_interested(bool interested);
+
+    // An eager run may start now: past the quiet first ticks, the socket takes more, and the
+    // send machine is idle or holds composed bytes that wait for the next run (which would
+    // otherwise hold every later request back until a tick).
+    [[nodiscard]] bool may_send_now() const noexcept
+    {
+        return m_eager && m_tick_count >= m_tick_divider && !m_send_blocked
+            && (m_send.state == 1 || m_send.state == 8);
+    }
+
     void mark_active();
     // Closes with a reason (request_close with notify); answers step::closed.
     step close(close_reason why);

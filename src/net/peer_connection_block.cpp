@@ -98,8 +98,7 @@ PeerConnection::step PeerConnection::receive_block()
 
     // Ask for more at once instead of at the next tick, so one peer is not capped at 16
     // blocks per tick. The quiet first ticks after a reset stay quiet.
-    if (m_eager && m_tick_count >= m_tick_divider && !m_recv.choking && m_send.interested
-        && m_outstanding.size() < max_outstanding && m_send.state == 1 && !m_send_blocked)
+    if (!m_recv.choking && m_send.interested && m_outstanding.size() < max_outstanding && may_send_now())
         run_send(true);
     return m_open ? step::stop : step::closed;
 }

@@ -276,10 +276,9 @@ PeerConnection::step PeerConnection::handle_message()
     }
     m_recv.state = 1;
     mark_active();
-    // Serve a request at once when nothing else is being sent, instead of at the next tick:
-    // a peer that keeps few requests queued would otherwise get a block or two per tick.
-    if (m_recv.last_id == wire::request && m_eager && m_tick_count >= m_tick_divider && !m_send.choking
-        && m_send.state == 1 && !m_send_blocked)
+    // Serve a request at once when no block is being sent, instead of at the next tick: a
+    // peer that keeps few requests queued would otherwise get a block or two per tick.
+    if (m_recv.last_id == wire::request && !m_send.choking && may_send_now())
         run_send(true);
     return m_open ? step::stop : step::closed;
 }

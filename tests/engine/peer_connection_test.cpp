@@ -68,8 +68,10 @@ void serve_requests(
     std::size_t served = 0;
     for (const wire_message& m : ms)
     {
-        if (m.id != wire::request || served++ == most)
+        if (m.id != wire::request)
             continue;
+        if (served++ == most)
+            break;
         const std::uint32_t index = u32_at(m.payload, 0);
         const std::uint32_t begin = u32_at(m.payload, 4);
         const std::uint32_t length = u32_at(m.payload, 8);
@@ -407,6 +409,29 @@ TEST(PeerDownload, EagerComposingAsksAgainAsSoonAsABlockIsStored)
     rig.pump(40);
     EXPECT_EQ(count(seed.messages(), wire::request), 16u);
     EXPECT_EQ(rig.last_connection()->outstanding().size(), 16u);
+}
+
+TEST(PeerDownload, StoredBlockSendsWhatATickComposedWithoutWaitingForTheNext)
+{
+    wire_rig rig(rig_options{.piece_length = 262144, .size = 4 * 262144});
+    scripted_peer seed = *rig.incoming(other_id(1));
+    PeerConnection* c = rig.last_connection();
+    seed.send_message(wire::bitfield, all_pieces_bitfield(rig.torrent.piece_count));
+    seed.send_message(wire::unchoke);
+    rig.pump();
+    rig.ticks(8);
+    const auto ms = seed.messages();
+    ASSERT_EQ(count(ms, wire::request), 16u);
+    // A tick composes our unchoke, which then waits for the next run.
+    seed.send_message(wire::interested);
+    rig.pump();
+    rig.ticks(1);
+    ASSERT_EQ(c->send_state(), 8);
+    serve_requests(seed, rig.torrent, ms, false, 1);
+    rig.pump(10);
+    const auto now = seed.messages();
+    EXPECT_TRUE(has(now, wire::unchoke));
+    EXPECT_EQ(count(now, wire::request), 1u);
 }
 
 TEST(PeerDownload, BlockDataWaitsForTheDownloadMeter)
