@@ -4,7 +4,9 @@
 #   source "$ZORVIK_SOURCE/tests/support/sandbox.sh"
 if [ -z "${ZORVIK_IN_SANDBOX:-}" ]; then
   export ZORVIK_IN_SANDBOX=1
-  exec unshare --net --fork bash "$0" "$@"
+  # A PID namespace too: when the script ends, every process it started ends with it,
+  # so a stray peer can never hold the test runner's output open.
+  exec unshare --net --pid --fork --mount-proc bash "$0" "$@"
 fi
 ip link set lo up
 export ZORVIK_PROBE_ADDRESS=127.0.0.1
