@@ -237,6 +237,22 @@ TEST(PeerUpload, ServesRequestedBlocksOfEveryLength)
     EXPECT_EQ(s.rig.task->uploaded(), 16384u + 1000 + 1000);
 }
 
+TEST(PeerUpload, BlockDataWaitsForTheUploadMeter)
+{
+    unchoked_seed s;
+    s.rig.upload.set_limit(10000);
+    for (std::uint32_t i = 0; i < 3; ++i)
+        s.peer.send_message(wire::request, request_payload(i, 0, 16384));
+    s.rig.pump(20);
+    // One block overshoots the window; the next waits until the window has closed.
+    EXPECT_EQ(s.rig.task->uploaded(), 16384u);
+    s.rig.ticks(10);
+    EXPECT_EQ(s.rig.task->uploaded(), 16384u);
+    s.rig.ticks(12);
+    EXPECT_EQ(s.rig.task->uploaded(), 2u * 16384);
+    EXPECT_EQ(count(s.peer.messages(), wire::piece), 2u);
+}
+
 TEST(PeerUpload, RequestsThatDoNotNameABlockOfAPieceAreDropped)
 {
     unchoked_seed s(false);
