@@ -450,6 +450,30 @@ TEST(PeerDownload, StoredBlockSendsWhatATickComposedWithoutWaitingForTheNext)
     EXPECT_EQ(count(now, wire::request), 1u);
 }
 
+TEST(PeerDownload, DiscardedBlockLeavesTheOtherRequestsOutstanding)
+{
+    wire_rig rig(rig_options{.piece_length = 262144, .size = 4 * 262144});
+    scripted_peer seed = *rig.incoming(other_id(1));
+    PeerConnection* c = rig.last_connection();
+    c->set_eager_requests(false);
+    seed.send_message(wire::bitfield, all_pieces_bitfield(rig.torrent.piece_count));
+    seed.send_message(wire::unchoke);
+    rig.pump();
+    rig.ticks(8);
+    const auto ms = seed.messages();
+    ASSERT_EQ(count(ms, wire::request), 16u);
+    serve_requests(seed, rig.torrent, ms, false, 1);
+    rig.pump(10);
+    const std::vector<block_request> before = c->outstanding();
+    ASSERT_EQ(before.size(), 15u);
+    // The same block again: already held, so it is read and dropped; no request is lost.
+    serve_requests(seed, rig.torrent, ms, false, 1);
+    rig.pump(10);
+    EXPECT_TRUE(c->is_open());
+    EXPECT_EQ(c->outstanding(), before);
+    EXPECT_EQ(rig.task->downloaded(), 16384u); // discarded data is not counted
+}
+
 TEST(PeerDownload, BlockDataWaitsForTheDownloadMeter)
 {
     wire_rig rig;
