@@ -57,8 +57,10 @@ class PeerConnection final : public NetHandler
 public:
     static constexpr std::uint32_t buffer_size = 512;
     static constexpr std::size_t max_outstanding = 16;
-    // A peer may queue this many requests with us; more are dropped.
-    static constexpr std::size_t max_upload_queue = 256;
+    // A peer may queue this many requests with us; more are dropped (there is no way to
+    // refuse one, so the bound sits well above what clients keep queued: libtorrent asks
+    // for up to 500 blocks at a time at full speed).
+    static constexpr std::size_t max_upload_queue = 1024;
     static constexpr std::uint32_t tick_divider = 5;
     static constexpr tick_t keep_alive_ms = 10000;
     static constexpr tick_t inactivity_ms = 180000;
