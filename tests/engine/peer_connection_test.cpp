@@ -290,7 +290,7 @@ TEST(PeerUpload, AFloodOfRequestsKeepsTheQueueBounded)
     {
         flood += u32(13) + std::string(1, static_cast<char>(wire::request))
             + request_payload(
-                     static_cast<std::uint32_t>(i % 8), 0, 16384 - static_cast<std::uint32_t>(i % 500));
+                     static_cast<std::uint32_t>(i % 8), 0, 16384 - static_cast<std::uint32_t>(i / 8));
         if (flood.size() > 16000)
         {
             s.peer.send(flood);
