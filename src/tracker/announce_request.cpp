@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "metainfo/sha1.h"
+
 namespace torrent
 {
 
@@ -9,17 +11,6 @@ namespace
 {
 
 constexpr char hex_digits[] = "0123456789ABCDEF";
-
-int hex_value(char c) noexcept
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 bool is_plain(unsigned char c) noexcept
 {
@@ -73,19 +64,7 @@ std::string_view event_name(announce_event e) noexcept
 
 bool decode_info_hash(std::string_view text, info_hash_bytes& out) noexcept
 {
-    if (text.size() != 40)
-        return false;
-    info_hash_bytes bytes{};
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-    {
-        const int high = hex_value(text[2 * i]);
-        const int low = hex_value(text[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return false;
-        bytes[i] = static_cast<std::uint8_t>((high << 4) | low);
-    }
-    out = bytes;
-    return true;
+    return hex_to_digest(text, out);
 }
 
 std::string escape_query_bytes(std::string_view bytes)
