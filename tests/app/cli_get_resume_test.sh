@@ -30,13 +30,15 @@ swarm_seed SEED1 "$W/direct.torrent" "$W/src" 6881
 
 # --- 1. SIGKILL at about a third, on a terminal (4 MiB/s: 8 s for the whole payload)
 mkdir -p "$W/k"
-ZORVIK_HOME="$W/home-k" script -qfec "$CLI get -noupnp -ds4096 -ut0 --peer 127.0.0.1:6881 $W/direct.torrent $W/k" \
+ZORVIK_HOME="$W/home-k" script -qfec "exec $CLI get -noupnp -ds4096 -ut0 --peer 127.0.0.1:6881 $W/direct.torrent $W/k" \
   "$W/k1.log" >/dev/null 2>&1 &
 script_pid=$!
 mkdir -p "$W/home-k"
 cp "$ZORVIK_HOME/trackerFavorite.txt" "$W/home-k/"
 wait_until 30 at_least "$W/k1.log" 30 || fail "no progress: $(cat "$W/k1.log")"
-cli_pid=$(pgrep -P "$script_pid" -x zorvik-cli) || fail "zorvik-cli not found under script"
+# `script` runs the command through $SHELL (or /bin/sh when unset), which may fork
+# instead of exec; the command says exec, and the PID namespace holds only this run.
+cli_pid=$(pgrep -x zorvik-cli) || fail "zorvik-cli not running: $(ps -ef; cat "$W/k1.log")"
 kill -KILL "$cli_pid"
 wait "$script_pid" 2>/dev/null || true
 killed_at=$(completion "$W/k1.log")
