@@ -3,10 +3,7 @@
 namespace torrent
 {
 
-HandshakeDispatcher::HandshakeDispatcher()
-{
-    m_recognizers.push_back(std::make_unique<HandshakeGuard>());
-}
+HandshakeDispatcher::HandshakeDispatcher() = default;
 
 HandshakeDispatcher::~HandshakeDispatcher() = default;
 
@@ -19,8 +16,6 @@ void HandshakeDispatcher::add(std::unique_ptr<HandshakeRecognizer> recognizer)
 recognize_result HandshakeDispatcher::dispatch(
     std::span<const std::byte> input, ConnectionRecord& record, tick_t created, tick_t now)
 {
-    if (m_recognizers.empty())
-        return recognize_result::reject;
     bool wants_more = false;
     for (const auto& recognizer : m_recognizers)
     {
@@ -30,6 +25,11 @@ recognize_result HandshakeDispatcher::dispatch(
         if (r == recognize_result::need_more)
             wants_more = true;
     }
+    // The guard comes last: a handshake that arrived together with what the peer sent right
+    // after it (a bitfield easily passes 512 bytes) is recognised, not closed for its size.
+    const recognize_result guard = m_guard.recognize(input, record, created, now);
+    if (guard == recognize_result::reject)
+        return guard;
     return wants_more ? recognize_result::need_more : recognize_result::reject;
 }
 

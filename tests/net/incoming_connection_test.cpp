@@ -110,6 +110,20 @@ TEST_F(IncomingSockets, SplitHandshakeIsTakenOpenWithTheBytesThatFollowedIt)
     EXPECT_EQ(::recv(client.get(), buf, sizeof(buf), MSG_WAITALL), 4);
 }
 
+TEST_F(IncomingSockets, HandshakeFollowedByMoreThan512BytesIsTakenWithAllOfThem)
+{
+    // A peer may send its bitfield right behind its handshake; both arrive in one read.
+    auto& recognizer = use_prefix_recognizer();
+    const unique_fd client = accepted_client();
+    const std::string bitfield = std::string("\0\0\x0B\xB9\x05", 5) + std::string(3000, '\xFF');
+    ASSERT_TRUE(test::send_all(client.get(), test::handshake_bytes() + bitfield));
+    ASSERT_TRUE(pump(*m_poller, [&] { return incoming() == 0; }));
+    ASSERT_EQ(recognizer.taken.size(), 1U);
+    const ConnectionRecord& record = recognizer.records.at(0);
+    EXPECT_EQ(
+        std::string(reinterpret_cast<const char*>(record.carried.data()), record.carried.size()), bitfield);
+}
+
 TEST_F(IncomingSockets, NonHandshakeBytesAreClosedOnThePassThatReadsThem)
 {
     auto& recognizer = use_prefix_recognizer();
