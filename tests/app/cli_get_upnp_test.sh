@@ -3,11 +3,8 @@
 # a gateway namespace inside the sandbox's (SSDP multicast and HTTP over a veth pair; nothing
 # leaves the machine) maps the listening port, and the mapping is gone after SIGINT.
 set -euo pipefail
-if [ -z "${ZORVIK_IN_SANDBOX:-}" ]; then
-  [ "$(id -u)" -eq 0 ] || { echo "SKIP: a network namespace needs root"; exit 77; }
-  [ -x /usr/sbin/miniupnpd ] || { echo "SKIP: miniupnpd is not installed"; exit 77; }
-  command -v nft >/dev/null || { echo "SKIP: nft (nftables) is not installed"; exit 77; }
-fi
+source "$ZORVIK_SOURCE/tests/support/miniupnpd.sh"
+miniupnpd_require
 source "$ZORVIK_SOURCE/tests/support/sandbox.sh"
 source "$ZORVIK_SOURCE/tests/support/swarm.sh"
 [ -x "$CLI" ] || fail "zorvik-cli not built"
@@ -26,44 +23,11 @@ ip link add ext0 type veth peer name ext1
 ip link set ext1 up
 ip addr add 10.200.0.1/24 dev ext0
 ip link set ext0 up
-nft -f - <<'NFT'
-table inet filter {
-    chain forward {
-        type filter hook forward priority 0; policy accept;
-        jump miniupnpd
-    }
-    chain miniupnpd {
-    }
-    chain prerouting {
-        type nat hook prerouting priority -100; policy accept;
-        jump prerouting_miniupnpd
-    }
-    chain postrouting {
-        type nat hook postrouting priority 100; policy accept;
-        jump postrouting_miniupnpd
-    }
-    chain prerouting_miniupnpd {
-    }
-    chain postrouting_miniupnpd {
-    }
-}
-NFT
+source "$ZORVIK_SOURCE/tests/support/miniupnpd.sh"
+miniupnpd_chains
 exec /usr/sbin/miniupnpd -d -f "$W/miniupnpd.conf" -P "$W/miniupnpd.pid"
 GATEWAY
-cat >"$W/miniupnpd.conf" <<CONF
-ext_ifname=ext0
-ext_ip=1.2.3.4
-listening_ip=veth0
-http_port=5555
-enable_natpmp=no
-enable_upnp=yes
-secure_mode=no
-system_uptime=yes
-lease_file=$W/upnp.leases
-uuid=0c6f1d52-8a3e-4b71-9d2c-5e8f7a1b3c46
-allow 40000-49999 10.200.1.0/24 40000-49999
-deny 0-65535 0.0.0.0/0 0-65535
-CONF
+miniupnpd_conf "$W/miniupnpd.conf" ext0 veth0 "$W" 0c6f1d52-8a3e-4b71-9d2c-5e8f7a1b3c46
 unshare --net bash "$W/gateway.sh" >"$W/miniupnpd.log" 2>&1 &
 gateway=$!
 ip link add veth0 type veth peer name veth1

@@ -4,11 +4,8 @@
 # gateway's outside, veth1 = the home network with our address), nftables chains for
 # the daemon's rules, and SSDP multicast that never leaves. Needs root, miniupnpd and nft.
 set -euo pipefail
-if [ -z "${ZORVIK_IN_SANDBOX:-}" ]; then
-  [ "$(id -u)" -eq 0 ] || { echo "SKIP: a network namespace needs root"; exit 77; }
-  [ -x /usr/sbin/miniupnpd ] || { echo "SKIP: miniupnpd is not installed"; exit 77; }
-  command -v nft >/dev/null || { echo "SKIP: nft (nftables) is not installed"; exit 77; }
-fi
+source "$ZORVIK_SOURCE/tests/support/miniupnpd.sh"
+miniupnpd_require
 source "$ZORVIK_SOURCE/tests/support/sandbox.sh"
 
 TESTS="$ZORVIK_BUILD/tests/upnp/upnp_tests"
@@ -20,46 +17,9 @@ ip addr add 10.200.1.1/24 dev veth1
 ip link set veth0 up
 ip link set veth1 up
 
-# The chains miniupnpd adds its forwarding rules to (its nftables defaults).
-nft -f - <<'NFT'
-table inet filter {
-    chain forward {
-        type filter hook forward priority 0; policy accept;
-        jump miniupnpd
-    }
-    chain miniupnpd {
-    }
-    chain prerouting {
-        type nat hook prerouting priority -100; policy accept;
-        jump prerouting_miniupnpd
-    }
-    chain postrouting {
-        type nat hook postrouting priority 100; policy accept;
-        jump postrouting_miniupnpd
-    }
-    chain prerouting_miniupnpd {
-    }
-    chain postrouting_miniupnpd {
-    }
-}
-NFT
+miniupnpd_chains
 
-# The outside address is declared (miniupnpd refuses to map behind a private one); no
-# packet is ever sent to it. Ports 40000-49999 may be mapped, everything else is refused.
-cat > "$SANDBOX_WORK/miniupnpd.conf" <<CONF
-ext_ifname=veth0
-ext_ip=1.2.3.4
-listening_ip=veth1
-http_port=5555
-enable_natpmp=no
-enable_upnp=yes
-secure_mode=no
-system_uptime=yes
-lease_file=$SANDBOX_WORK/upnp.leases
-uuid=7f3c2a10-5b1e-4c8d-9a61-2e4b8c0d1f35
-allow 40000-49999 10.200.1.0/24 40000-49999
-deny 0-65535 0.0.0.0/0 0-65535
-CONF
+miniupnpd_conf "$SANDBOX_WORK/miniupnpd.conf" veth0 veth1 "$SANDBOX_WORK" 7f3c2a10-5b1e-4c8d-9a61-2e4b8c0d1f35
 /usr/sbin/miniupnpd -d -f "$SANDBOX_WORK/miniupnpd.conf" -P "$SANDBOX_WORK/miniupnpd.pid" \
   >"$SANDBOX_WORK/miniupnpd.log" 2>&1 &
 GATEWAY_PID=$!
