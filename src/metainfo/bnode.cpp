@@ -96,31 +96,13 @@ public:
             node.set_integer(value);
             return true;
         }
-        if (c == 'l')
+        if (c == 'l' || c == 'd')
         {
             if (depth >= max_bencode_depth)
                 return false;
             ++m_pos;
-            node = bnode::make(bnode_kind::list);
-            for (;;)
-            {
-                if (m_pos >= m_data.size())
-                    return false;
-                if (m_data[m_pos] == 'e')
-                {
-                    ++m_pos;
-                    return true;
-                }
-                if (!parse(node.add_child(), depth + 1))
-                    return false;
-            }
-        }
-        if (c == 'd')
-        {
-            if (depth >= max_bencode_depth)
-                return false;
-            ++m_pos;
-            node = bnode::make(bnode_kind::dictionary);
+            const bool dictionary = c == 'd';
+            node = bnode::make(dictionary ? bnode_kind::dictionary : bnode_kind::list);
             for (;;)
             {
                 if (m_pos >= m_data.size())
@@ -131,7 +113,9 @@ public:
                     return true;
                 }
                 std::string_view key;
-                if (!string_field(key) || !parse(node.add_child(key), depth + 1))
+                if (dictionary && !string_field(key))
+                    return false;
+                if (!parse(dictionary ? node.add_child(key) : node.add_child(), depth + 1))
                     return false;
             }
         }
