@@ -33,15 +33,29 @@ public:
     {
     }
 
-    [[nodiscard]] tick_t now() const noexcept override { return m_now.load(std::memory_order_relaxed); }
+    // With a step set, every reading moves the clock on by it (time passing inside a pass).
+    [[nodiscard]] tick_t now() const noexcept override
+    {
+        return m_now.fetch_add(m_step.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    }
 
     void advance(tick_t ms) noexcept { m_now.fetch_add(ms, std::memory_order_relaxed); }
+
+    void set_step(tick_t ms) noexcept { m_step.store(ms, std::memory_order_relaxed); }
 
     void set(tick_t t) noexcept { m_now.store(t, std::memory_order_relaxed); }
 
 private:
-    std::atomic<tick_t> m_now;
+    mutable std::atomic<tick_t> m_now;
+    std::atomic<tick_t> m_step{0};
 };
+
+// Milliseconds from `since` to `now`; 0 when `since` is later, as a stamp taken after `now`
+// was read can be (the clock moves while a pass works).
+[[nodiscard]] constexpr tick_t elapsed_since(tick_t now, tick_t since) noexcept
+{
+    return now > since ? now - since : 0;
+}
 
 // True when `due` lies in the past: the tick is strictly greater than it.
 [[nodiscard]] constexpr bool is_due(tick_t now, tick_t due) noexcept

@@ -45,10 +45,11 @@ void PeerConnection::on_tick()
         }
     }
 
-    // Keep-alive while we still download and no block data has come for a while.
+    // Keep-alive while we still download and no block data has come for a while. A block
+    // received by the resume above is stamped later than `now`.
+    const tick_t quiet = elapsed_since(now, m_last_block_time);
     const bool complete = m_host.status() == 1 || m_host.is_complete();
-    if (!complete && now - m_last_block_time >= keep_alive_ms && m_send.state == 1
-        && is_due(now, m_next_keep_alive))
+    if (!complete && quiet >= keep_alive_ms && m_send.state == 1 && is_due(now, m_next_keep_alive))
     {
         m_next_keep_alive = now + keep_alive_ms;
         queue_header(wire::keep_alive, 0, 0);
@@ -60,7 +61,7 @@ void PeerConnection::on_tick()
     // A peer that sends no block data is dropped: after 180 s, plus one second for every
     // 3000 bytes it has sent us so far (also while we only upload).
     const std::uint64_t grace = inactivity_ms + m_slot.downloaded.load(std::memory_order_relaxed) / 3;
-    if (now - m_last_block_time >= grace)
+    if (quiet >= grace)
         close(close_reason::inactive);
 }
 
