@@ -1,9 +1,11 @@
 #include "net/async_socket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "net/event_loop.h"
@@ -36,7 +38,83 @@ io_result AsyncSocket::write_some(const void* data, std::uint32_t total, std::ui
 {
     if (total <= done || !m_socket)
         return io_result::closed;
-    const ssize_t sent = ::send(m_socket.get(), data, total - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const std::uint32_t want = total - done;
+    const ssize_t sent = ::send(m_socket.get(), data, want, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0)
+        done += static_cast<std::uint32_t>(sent);
+    return after_send(sent, want);
+}
+
+io_result AsyncSocket::read_some(void* buffer, std::uint32_t total, std::uint32_t& done)
+{
+    if (total <= done || !m_socket)
+        return io_result::closed;
+    arm_read();
+    const std::uint32_t want = total - done;
+    const ssize_t got = ::recv(m_socket.get(), buffer, want, MSG_DONTWAIT);
+    if (got > 0)
+        done += static_cast<std::uint32_t>(got);
+    return after_receive(got, want);
+}
+
+io_result AsyncSocket::write_pair(
+    std::span<const std::byte> first, std::span<const std::byte> second, std::uint32_t& moved)
+{
+    moved = 0;
+    const std::size_t want = first.size() + second.size();
+    if (first.empty() || want > max_transfer || !m_socket)
+        return io_result::closed;
+    iovec parts[2] = {
+        {const_cast<std::byte*>(first.data()), first.size()},
+        {const_cast<std::byte*>(second.data()), second.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = second.empty() ? 1 : 2;
+    const ssize_t sent = ::sendmsg(m_socket.get(), &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0)
+        moved = static_cast<std::uint32_t>(sent);
+    return after_send(sent, static_cast<std::uint32_t>(want));
+}
+
+io_result
+AsyncSocket::read_pair(std::span<std::byte> first, std::span<std::byte> second, std::uint32_t& moved)
+{
+    moved = 0;
+    if (first.empty() || first.size() + second.size() > max_transfer || !m_socket)
+        return io_result::closed;
+    arm_read();
+    iovec parts[2] = {{first.data(), first.size()}, {second.data(), second.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = second.empty() ? 1 : 2;
+    const ssize_t got = ::recvmsg(m_socket.get(), &message, MSG_DONTWAIT);
+    if (got > 0)
+        moved = static_cast<std::uint32_t>(got);
+    // Filling `first` is what was asked; `second` only saves a later call.
+    return after_receive(got, static_cast<std::uint32_t>(first.size()));
+}
+
+void AsyncSocket::arm_read()
+{
+    m_read_called = true;
+    if (!m_read_armed)
+    {
+        m_read_armed = true;
+        reselect();
+    }
+}
+
+io_result AsyncSocket::after_receive(ssize_t got, std::uint32_t want)
+{
+    if (got == 0)
+        return io_result::closed;
+    if (got < 0)
+        return io_result::blocked;
+    return static_cast<std::uint32_t>(got) >= want ? io_result::complete : io_result::partial;
+}
+
+io_result AsyncSocket::after_send(ssize_t sent, std::uint32_t want)
+{
     if (sent == 0)
         return io_result::closed;
     if (sent < 0)
@@ -49,32 +127,12 @@ io_result AsyncSocket::write_some(const void* data, std::uint32_t total, std::ui
         reselect();
         return io_result::blocked;
     }
-    done += static_cast<std::uint32_t>(sent);
-    if (done == total)
+    if (static_cast<std::uint32_t>(sent) == want)
         return io_result::complete;
     m_write_armed = true; // the send buffer is full
     m_write_blocked_turn = m_loop.iterations();
     reselect();
     return io_result::partial;
-}
-
-io_result AsyncSocket::read_some(void* buffer, std::uint32_t total, std::uint32_t& done)
-{
-    if (total <= done || !m_socket)
-        return io_result::closed;
-    m_read_called = true;
-    if (!m_read_armed)
-    {
-        m_read_armed = true;
-        reselect();
-    }
-    const ssize_t got = ::recv(m_socket.get(), buffer, total - done, MSG_DONTWAIT);
-    if (got == 0)
-        return io_result::closed;
-    if (got < 0)
-        return io_result::blocked;
-    done += static_cast<std::uint32_t>(got);
-    return done == total ? io_result::complete : io_result::partial;
 }
 
 int AsyncSocket::request_close(bool notify)

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <ostream>
+#include <span>
+#include <sys/types.h>
 
 #include "base/unique_fd.h"
 
@@ -57,6 +59,14 @@ public:
     // Receives into `buffer` (the first free byte), same accounting as write_some.
     virtual io_result read_some(void* buffer, std::uint32_t total, std::uint32_t& done);
 
+    // Gathered forms, one system call for two buffers. `moved` (out) counts the bytes
+    // moved through both, `first` before `second`. A write is complete when both went out
+    // whole; a read when `first` was filled (`second` takes whatever else had arrived).
+    virtual io_result
+    write_pair(std::span<const std::byte> first, std::span<const std::byte> second, std::uint32_t& moved);
+    virtual io_result
+    read_pair(std::span<std::byte> first, std::span<std::byte> second, std::uint32_t& moved);
+
     // Closes an open socket with error 0; answers what close answers.
     virtual int request_close(bool notify);
 
@@ -95,6 +105,10 @@ private:
     // The epoll interest wanted now, from the mask and the arm flags.
     [[nodiscard]] std::uint32_t wanted_events() const noexcept;
     void reselect();
+    // The accounting after a send or receive of `want` bytes that answered `got`.
+    io_result after_send(ssize_t got, std::uint32_t want);
+    io_result after_receive(ssize_t got, std::uint32_t want);
+    void arm_read();
 
     event_loop& m_loop;
     NetHandler* m_owner;

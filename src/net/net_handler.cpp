@@ -67,4 +67,21 @@ io_result NetHandler::read_some(void* buffer, std::uint32_t total, std::uint32_t
     return m_socket->read_some(buffer, total, done);
 }
 
+io_result NetHandler::write_pair(
+    std::span<const std::byte> first, std::span<const std::byte> second, std::uint32_t& moved)
+{
+    moved = 0;
+    if (!m_socket)
+        return io_result::closed;
+    return m_socket->write_pair(first, second, moved);
+}
+
+io_result NetHandler::read_pair(std::span<std::byte> first, std::span<std::byte> second, std::uint32_t& moved)
+{
+    moved = 0;
+    if (!m_socket)
+        return io_result::closed;
+    return m_socket->read_pair(first, second, moved);
+}
+
 } // namespace torrent

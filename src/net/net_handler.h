@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include "base/unique_fd.h"
 #include "net/async_socket.h"
@@ -42,6 +43,10 @@ public:
     // a socket the answer is closed.
     io_result write_some(const void* data, std::uint32_t total, std::uint32_t& done);
     io_result read_some(void* buffer, std::uint32_t total, std::uint32_t& done);
+    // The gathered forms of AsyncSocket, with the same refusals.
+    io_result
+    write_pair(std::span<const std::byte> first, std::span<const std::byte> second, std::uint32_t& moved);
+    io_result read_pair(std::span<std::byte> first, std::span<std::byte> second, std::uint32_t& moved);
 
     [[nodiscard]] AsyncSocket* socket() const noexcept { return m_socket.get(); }
 

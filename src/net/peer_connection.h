@@ -57,6 +57,8 @@ class PeerConnection final : public NetHandler
 public:
     static constexpr std::uint32_t buffer_size = 512;
     static constexpr std::size_t max_outstanding = 16;
+    // Blocks one readable report may store; bytes read ahead past them wait for the next.
+    static constexpr std::uint32_t max_blocks_per_run = 4;
     // A peer may queue this many requests with us; more are dropped (there is no way to
     // refuse one, so the bound sits well above what clients keep queued: libtorrent asks
     // for up to 500 blocks at a time at full speed).
@@ -158,7 +160,9 @@ private:
     // receive machine (peer_connection_receive.cpp)
     void run_receive();
     step receive_step();
-    step read_into(std::byte* base, std::uint32_t total, std::uint32_t& done);
+    // With `ahead`, the call that ends the transfer also reads the first bytes of the next
+    // message into the header buffer (block data: saves a call per block).
+    step read_into(std::byte* base, std::uint32_t total, std::uint32_t& done, bool ahead = false);
 
     // Bytes already read from the socket and not yet consumed by the machine.
     [[nodiscard]] bool has_buffered() const noexcept
@@ -180,6 +184,8 @@ private:
     void run_send(bool eager);
     step send_step(bool& eager);
     step write_from(const std::byte* base, std::uint32_t total, std::uint32_t& done);
+    // The send buffer ending in a piece header, and the block behind it, in one call.
+    step write_buffer_and_block();
     int compose();
     bool queue_header(std::uint8_t id, std::uint32_t length, std::uint32_t reserve);
     bool put_u32(std::uint32_t v);
@@ -217,6 +223,7 @@ private:
     bool m_send_blocked = false;
     bool m_upload_paused = false; // waiting for the upload meter
     bool m_download_paused = false; // waiting for the download meter
+    std::uint32_t m_blocks_this_run = 0; // blocks stored by the current run_receive
     bool m_choke_pending = false;
     bool m_interest_pending = false;
     bool m_changed = false;

@@ -75,7 +75,7 @@ PeerConnection::step PeerConnection::receive_block()
         return step::stop;
     }
     const std::uint32_t before = m_recv.done;
-    const step s = read_into(data, block.length, m_recv.done);
+    const step s = read_into(data, block.length, m_recv.done, true);
     if (m_recv.done != before)
         m_host.count_received(m_slot, m_recv.done - before, now);
     if (s != step::next)
@@ -89,6 +89,7 @@ PeerConnection::step PeerConnection::receive_block()
     m_outstanding.erase(m_outstanding.begin());
     m_recv.state = 1;
     m_recv.done = 0;
+    ++m_blocks_this_run;
     // May announce the piece on every connection of the task, this one included (which can
     // close it: two seeds).
     m_host.block_stored(block, result);

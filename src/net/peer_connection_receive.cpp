@@ -41,20 +41,25 @@ bool length_fits(std::uint8_t id, std::uint32_t length, std::uint32_t bitfield_l
 
 void PeerConnection::run_receive()
 {
+    m_blocks_this_run = 0;
     for (;;)
     {
         const step s = receive_step();
         if (s == step::next)
             continue;
         // Bytes already read (with the handshake, or a header read ahead) raise no readable
-        // event of their own: go through them.
-        if (s == step::stop && m_open && !m_download_paused && has_buffered())
+        // event of their own: go through them, but only a few blocks' worth, so that a fast
+        // peer cannot hold the network thread. What stays buffered waits for the socket's
+        // next report or the tick.
+        if (s == step::stop && m_open && !m_download_paused && has_buffered()
+            && m_blocks_this_run < max_blocks_per_run)
             continue;
         return;
     }
 }
 
-PeerConnection::step PeerConnection::read_into(std::byte* base, std::uint32_t total, std::uint32_t& done)
+PeerConnection::step
+PeerConnection::read_into(std::byte* base, std::uint32_t total, std::uint32_t& done, bool ahead)
 {
     if (m_carried_pos < m_carried.size())
     {
@@ -81,7 +86,20 @@ PeerConnection::step PeerConnection::read_into(std::byte* base, std::uint32_t to
         // One transfer moves at most max_transfer bytes.
         const std::uint32_t chunk = std::min(total - done, max_transfer);
         std::uint32_t moved = 0;
-        const io_result r = read_some(base + done, chunk, moved);
+        io_result r = io_result::closed;
+        if (ahead && chunk == total - done && m_header_pos == m_header_len
+            && chunk + m_header.size() <= max_transfer)
+        {
+            r = read_pair(std::span<std::byte>(base + done, chunk), m_header, moved);
+            const std::uint32_t own = std::min(moved, chunk);
+            m_header_pos = 0;
+            m_header_len = moved - own;
+            moved = own;
+        }
+        else
+        {
+            r = read_some(base + done, chunk, moved);
+        }
         done += moved;
         switch (r)
         {

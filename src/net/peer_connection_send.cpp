@@ -62,6 +62,9 @@ PeerConnection::step PeerConnection::send_step(bool& eager)
     }
     case 8:
     {
+        if (m_send.last_id == wire::piece && m_send.done < m_send.length
+            && !m_host.upload_over_limit(loop().now()))
+            return write_buffer_and_block();
         const step s = write_from(m_send.buffer.data(), m_send.length, m_send.done);
         if (s != step::next)
             return s;
@@ -117,6 +120,43 @@ PeerConnection::step PeerConnection::send_step(bool& eager)
     default:
         return step::stop;
     }
+}
+
+PeerConnection::step PeerConnection::write_buffer_and_block()
+{
+    const tick_t now = loop().now();
+    const std::uint32_t head = m_send.length - m_send.done;
+    const std::uint32_t body = std::min(m_send.current.length, max_transfer - head);
+    std::uint32_t moved = 0;
+    const io_result r = write_pair(
+        std::span<const std::byte>(m_send.buffer.data() + m_send.done, head),
+        std::span<const std::byte>(m_send.block.get(), body),
+        moved);
+    const std::uint32_t head_moved = std::min(moved, head);
+    m_send.done += head_moved;
+    if (head_moved == head)
+    {
+        // The buffer is out; the block goes on (state 10) from where this call left it.
+        const std::uint32_t body_moved = moved - head_moved;
+        m_send.length = 0;
+        m_send.done = body_moved;
+        m_send.state = 10;
+        mark_active();
+        if (body_moved != 0)
+            m_host.count_sent(m_slot, body_moved, now);
+    }
+    switch (r)
+    {
+    case io_result::complete:
+        return step::next;
+    case io_result::partial:
+    case io_result::blocked:
+        m_send_blocked = true; // resumed by the writable report
+        return step::wait;
+    case io_result::closed:
+        break;
+    }
+    return close(close_reason::socket);
 }
 
 bool PeerConnection::queue_header(std::uint8_t id, std::uint32_t length, std::uint32_t reserve)

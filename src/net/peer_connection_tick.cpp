@@ -12,8 +12,9 @@ void PeerConnection::on_tick()
         return;
     const tick_t now = loop().now();
 
-    // A rate meter held a transfer back; the socket will not say so again.
-    if (m_download_paused && !m_host.download_over_limit(now))
+    // A rate meter held a transfer back, or a run left bytes read ahead: the socket will not
+    // say so again.
+    if ((m_download_paused && !m_host.download_over_limit(now)) || (!m_download_paused && has_buffered()))
     {
         m_download_paused = false;
         run_receive();

@@ -215,15 +215,17 @@ TEST(PeerUpload, ServesRequestedBlocksOfEveryLength)
 {
     unchoked_seed s;
     // A whole block, then a short one at the next offset, then the short last piece's
-    // block: the upload buffer must follow each length.
+    // block, then a whole piece (more than one transfer takes with its header): the upload
+    // buffer must follow each length.
     const std::uint32_t last = s.rig.torrent.piece_count - 1;
     s.peer.send_message(wire::request, request_payload(1, 0, 16384));
     s.peer.send_message(wire::request, request_payload(1, 16384, 1000));
     s.peer.send_message(wire::request, request_payload(last, 0, 1000));
+    s.peer.send_message(wire::request, request_payload(2, 0, 32768));
     s.rig.pump();
     s.rig.ticks(4);
     const auto ms = s.peer.messages();
-    ASSERT_EQ(count(ms, wire::piece), 3u);
+    ASSERT_EQ(count(ms, wire::piece), 4u);
     const made_torrent& t = s.rig.torrent;
     std::vector<std::string> blocks;
     for (const auto& m : ms)
@@ -234,7 +236,8 @@ TEST(PeerUpload, ServesRequestedBlocksOfEveryLength)
     EXPECT_EQ(blocks[0].substr(8), t.payload.substr(32768, 16384));
     EXPECT_EQ(blocks[1].substr(8), t.payload.substr(32768 + 16384, 1000));
     EXPECT_EQ(blocks[2].substr(8), t.payload.substr(std::size_t{last} * 32768, 1000));
-    EXPECT_EQ(s.rig.task->uploaded(), 16384u + 1000 + 1000);
+    EXPECT_EQ(blocks[3].substr(8), t.payload.substr(2 * 32768, 32768));
+    EXPECT_EQ(s.rig.task->uploaded(), 16384u + 1000 + 1000 + 32768);
 }
 
 TEST(PeerUpload, BlockDataWaitsForTheUploadMeter)
@@ -425,6 +428,28 @@ TEST(PeerDownload, EagerComposingAsksAgainAsSoonAsABlockIsStored)
     rig.pump(40);
     EXPECT_EQ(count(seed.messages(), wire::request), 16u);
     EXPECT_EQ(rig.last_connection()->outstanding().size(), 16u);
+}
+
+TEST(PeerDownload, BurstOfBlocksIsStoredInShortRunsAndNothingReadAheadIsForgotten)
+{
+    // Blocks and a choke arrive in one burst. One readable report stores a few blocks; the
+    // choke, read ahead together with the last of them, is handled by the next tick although
+    // the socket has nothing more to report.
+    wire_rig rig(rig_options{.piece_length = 262144, .size = 4 * 262144});
+    scripted_peer seed = *rig.incoming(other_id(1));
+    seed.send_message(wire::bitfield, all_pieces_bitfield(rig.torrent.piece_count));
+    seed.send_message(wire::unchoke);
+    rig.pump();
+    rig.ticks(8);
+    PeerConnection* c = rig.last_connection();
+    c->set_eager_requests(false);
+    serve_requests(seed, rig.torrent, seed.messages(), false, PeerConnection::max_blocks_per_run);
+    seed.send_message(wire::choke);
+    rig.pump(10);
+    EXPECT_EQ(rig.task->downloaded(), PeerConnection::max_blocks_per_run * 16384u);
+    EXPECT_FALSE(c->peer_choking());
+    rig.ticks(1);
+    EXPECT_TRUE(c->peer_choking());
 }
 
 TEST(PeerDownload, StoredBlockSendsWhatATickComposedWithoutWaitingForTheNext)

@@ -1,7 +1,9 @@
 #include "net/async_socket.h"
 
 #include <cerrno>
+#include <span>
 #include <string>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -70,6 +72,41 @@ TEST_F(AsyncSocketTest, TransfersReportPartialCompleteClosedAndBlocked)
     ::shutdown(m_peer.get(), SHUT_WR);
     done = 0;
     EXPECT_EQ(m_handler.read_some(buffer, 8, done), io_result::closed); // orderly end
+}
+
+TEST_F(AsyncSocketTest, GatheredTransfersMoveBothBuffersInOrder)
+{
+    const auto bytes = [](std::string_view text)
+    {
+        return std::span<const std::byte>(reinterpret_cast<const std::byte*>(text.data()), text.size());
+    };
+    std::uint32_t moved = 0;
+    EXPECT_EQ(m_handler.write_pair(bytes("head:"), bytes("body"), moved), io_result::complete);
+    EXPECT_EQ(moved, 9u);
+    char got[16] = {};
+    EXPECT_EQ(::recv(m_peer.get(), got, sizeof got, 0), 9);
+    EXPECT_EQ(std::string(got, 9), "head:body");
+
+    // A read is complete once the first buffer is full; the second takes what else came.
+    std::byte first[4] = {};
+    std::byte second[8] = {};
+    EXPECT_EQ(m_handler.read_pair(first, second, moved), io_result::blocked);
+    peer_send("abcdefg");
+    EXPECT_EQ(m_handler.read_pair(first, second, moved), io_result::complete);
+    EXPECT_EQ(moved, 7u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(second), 3), "efg");
+    peer_send("xy");
+    EXPECT_EQ(m_handler.read_pair(first, second, moved), io_result::partial);
+    EXPECT_EQ(moved, 2u);
+
+    // Nothing over max_transfer in all, and a first buffer is needed.
+    std::vector<std::byte> big(max_transfer);
+    EXPECT_EQ(m_handler.write_pair(big, bytes("x"), moved), io_result::closed);
+    EXPECT_EQ(m_handler.read_pair({}, second, moved), io_result::closed);
+    EXPECT_EQ(test::drain_fd(m_peer.get()), 0u);
+
+    ::shutdown(m_peer.get(), SHUT_WR);
+    EXPECT_EQ(m_handler.read_pair(first, second, moved), io_result::closed);
 }
 
 TEST_F(AsyncSocketTest, RefusesOversizedOrFinishedTransfersWithoutTouchingTheSocket)
