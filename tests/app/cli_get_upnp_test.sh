@@ -7,6 +7,7 @@ source "$ZORVIK_SOURCE/tests/support/miniupnpd.sh"
 miniupnpd_require
 source "$ZORVIK_SOURCE/tests/support/sandbox.sh"
 source "$ZORVIK_SOURCE/tests/support/swarm.sh"
+miniupnpd_clear_mappable_ports
 [ -x "$CLI" ] || fail "zorvik-cli not built"
 W=$SANDBOX_WORK
 

@@ -9,6 +9,12 @@ miniupnpd_require() {
   command -v nft >/dev/null || { echo "SKIP: nft (nftables) is not installed"; exit 77; }
 }
 
+# Inside the sandbox: outgoing connections take their ports above the mappable range, so a
+# fixed test port there (a listener, a mapping) is never held by one of them.
+miniupnpd_clear_mappable_ports() {
+  echo "50000 60999" >/proc/sys/net/ipv4/ip_local_port_range
+}
+
 # The nftables chains miniupnpd adds its forwarding rules to (its defaults), in the
 # current network namespace.
 miniupnpd_chains() {

@@ -18,6 +18,7 @@ ip link set veth0 up
 ip link set veth1 up
 
 miniupnpd_chains
+miniupnpd_clear_mappable_ports
 
 miniupnpd_conf "$SANDBOX_WORK/miniupnpd.conf" veth0 veth1 "$SANDBOX_WORK" 7f3c2a10-5b1e-4c8d-9a61-2e4b8c0d1f35
 /usr/sbin/miniupnpd -d -f "$SANDBOX_WORK/miniupnpd.conf" -P "$SANDBOX_WORK/miniupnpd.pid" \
