@@ -82,6 +82,18 @@ void serve_requests(
     }
 }
 
+// An incoming seed that has every piece and unchokes us, past the quiet first ticks: its
+// first requests are waiting to be read.
+scripted_peer unchoking_seed(wire_rig& rig)
+{
+    scripted_peer seed = *rig.incoming(other_id(1));
+    seed.send_message(wire::bitfield, all_pieces_bitfield(rig.torrent.piece_count));
+    seed.send_message(wire::unchoke);
+    rig.pump();
+    rig.ticks(8);
+    return seed;
+}
+
 TEST(PeerHandshake, IncomingPeerGetsOurHandshakeAndBitfieldAtOnce)
 {
     wire_rig rig(rig_options{.seeding = true});
@@ -417,11 +429,7 @@ TEST(PeerDownload, TickOnlyComposingAsksForAtMost16BlocksPerTick)
 TEST(PeerDownload, EagerComposingAsksAgainAsSoonAsABlockIsStored)
 {
     wire_rig rig(rig_options{.piece_length = 262144, .size = 4 * 262144});
-    scripted_peer seed = *rig.incoming(other_id(1));
-    seed.send_message(wire::bitfield, all_pieces_bitfield(rig.torrent.piece_count));
-    seed.send_message(wire::unchoke);
-    rig.pump();
-    rig.ticks(8);
+    scripted_peer seed = unchoking_seed(rig);
     auto ms = seed.messages();
     ASSERT_EQ(count(ms, wire::request), 16u);
     serve_requests(seed, rig.torrent, ms);
@@ -436,11 +444,7 @@ TEST(PeerDownload, BurstOfBlocksIsStoredInShortRunsAndNothingReadAheadIsForgotte
     // choke, read ahead together with the last of them, is handled by the next tick although
     // the socket has nothing more to report.
     wire_rig rig(rig_options{.piece_length = 262144, .size = 4 * 262144});
-    scripted_peer seed = *rig.incoming(other_id(1));
-    seed.send_message(wire::bitfield, all_pieces_bitfield(rig.torrent.piece_count));
-    seed.send_message(wire::unchoke);
-    rig.pump();
-    rig.ticks(8);
+    scripted_peer seed = unchoking_seed(rig);
     PeerConnection* c = rig.last_connection();
     c->set_eager_requests(false);
     serve_requests(seed, rig.torrent, seed.messages(), false, PeerConnection::max_blocks_per_run);
@@ -503,11 +507,7 @@ TEST(PeerDownload, BlockDataWaitsForTheDownloadMeter)
 {
     wire_rig rig;
     rig.download.set_limit(10000);
-    scripted_peer seed = *rig.incoming(other_id(1));
-    seed.send_message(wire::bitfield, all_pieces_bitfield(rig.torrent.piece_count));
-    seed.send_message(wire::unchoke);
-    rig.pump();
-    rig.ticks(8);
+    scripted_peer seed = unchoking_seed(rig);
     serve_requests(seed, rig.torrent, seed.messages(), false, 3);
     rig.pump(40);
     // The first block overshoots the window; nothing more is read until it closes.
