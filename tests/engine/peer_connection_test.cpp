@@ -84,9 +84,10 @@ void serve_requests(
 
 // An incoming seed that has every piece and unchokes us, past the quiet first ticks: its
 // first requests are waiting to be read.
-scripted_peer unchoking_seed(wire_rig& rig)
+scripted_peer unchoking_seed(wire_rig& rig, bool eager = true)
 {
     scripted_peer seed = *rig.incoming(other_id(1));
+    rig.last_connection()->set_eager_requests(eager);
     seed.send_message(wire::bitfield, all_pieces_bitfield(rig.torrent.piece_count));
     seed.send_message(wire::unchoke);
     rig.pump();
@@ -459,12 +460,8 @@ TEST(PeerDownload, BurstOfBlocksIsStoredInShortRunsAndNothingReadAheadIsForgotte
 TEST(PeerDownload, StoredBlockSendsWhatATickComposedWithoutWaitingForTheNext)
 {
     wire_rig rig(rig_options{.piece_length = 262144, .size = 4 * 262144});
-    scripted_peer seed = *rig.incoming(other_id(1));
+    scripted_peer seed = unchoking_seed(rig);
     PeerConnection* c = rig.last_connection();
-    seed.send_message(wire::bitfield, all_pieces_bitfield(rig.torrent.piece_count));
-    seed.send_message(wire::unchoke);
-    rig.pump();
-    rig.ticks(8);
     const auto ms = seed.messages();
     ASSERT_EQ(count(ms, wire::request), 16u);
     // A tick composes our unchoke, which then waits for the next run.
@@ -482,13 +479,8 @@ TEST(PeerDownload, StoredBlockSendsWhatATickComposedWithoutWaitingForTheNext)
 TEST(PeerDownload, DiscardedBlockLeavesTheOtherRequestsOutstanding)
 {
     wire_rig rig(rig_options{.piece_length = 262144, .size = 4 * 262144});
-    scripted_peer seed = *rig.incoming(other_id(1));
+    scripted_peer seed = unchoking_seed(rig, false);
     PeerConnection* c = rig.last_connection();
-    c->set_eager_requests(false);
-    seed.send_message(wire::bitfield, all_pieces_bitfield(rig.torrent.piece_count));
-    seed.send_message(wire::unchoke);
-    rig.pump();
-    rig.ticks(8);
     const auto ms = seed.messages();
     ASSERT_EQ(count(ms, wire::request), 16u);
     serve_requests(seed, rig.torrent, ms, false, 1);

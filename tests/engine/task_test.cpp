@@ -17,8 +17,8 @@ namespace torrent::test
 namespace
 {
 
-// A loopback port nobody listens on: a connect to it is refused at once.
-std::uint16_t closed_port()
+// A TCP socket bound to 127.0.0.1 on a port the system picks; `port` receives the port.
+unique_fd bound_loopback(std::uint16_t& port)
 {
     unique_fd s(::socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in a{};
@@ -27,21 +27,23 @@ std::uint16_t closed_port()
     socklen_t n = sizeof a;
     ::bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
     ::getsockname(s.get(), reinterpret_cast<sockaddr*>(&a), &n);
-    return ntohs(a.sin_port);
+    port = ntohs(a.sin_port);
+    return s;
+}
+
+// A loopback port nobody listens on: a connect to it is refused at once.
+std::uint16_t closed_port()
+{
+    std::uint16_t port = 0;
+    bound_loopback(port);
+    return port;
 }
 
 // A loopback listener that never accepts (connects to it complete in the kernel).
 unique_fd listening(std::uint16_t& port, int backlog = 8)
 {
-    unique_fd s(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(0x7F000001);
-    socklen_t n = sizeof a;
-    ::bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    unique_fd s = bound_loopback(port);
     ::listen(s.get(), backlog);
-    ::getsockname(s.get(), reinterpret_cast<sockaddr*>(&a), &n);
-    port = ntohs(a.sin_port);
     return s;
 }
 
