@@ -1,6 +1,5 @@
 #include "net/async_socket.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/epoll.h>

@@ -14,7 +14,7 @@ void PeerConnection::on_tick()
 
     // A rate meter held a transfer back, or a run left bytes read ahead: the socket will not
     // say so again.
-    if ((m_download_paused && !m_host.download_over_limit(now)) || (!m_download_paused && has_buffered()))
+    if (m_download_paused ? !m_host.download_over_limit(now) : has_buffered())
     {
         m_download_paused = false;
         run_receive();

@@ -411,12 +411,7 @@ TEST(PeerDownload, FailedPieceQueuesNoHaveAndIsNotHeld)
 TEST(PeerDownload, TickOnlyComposingAsksForAtMost16BlocksPerTick)
 {
     wire_rig rig(rig_options{.piece_length = 262144, .size = 4 * 262144});
-    scripted_peer seed = *rig.incoming(other_id(1));
-    rig.last_connection()->set_eager_requests(false);
-    seed.send_message(wire::bitfield, all_pieces_bitfield(rig.torrent.piece_count));
-    seed.send_message(wire::unchoke);
-    rig.pump();
-    rig.ticks(8);
+    scripted_peer seed = unchoking_seed(rig, false);
     auto ms = seed.messages();
     EXPECT_EQ(count(ms, wire::request), 16u);
     // Blocks answered within one tick are not asked again before the next tick.
