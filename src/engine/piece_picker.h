@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/piece_picker_bits.h"
+#include "net/peer_have_result.h"
 #include "storage/bitfield.h"
 #include "storage/block_request.h"
 #include "storage/piece_tracker.h"
@@ -31,16 +32,6 @@ enum class pick_result : std::uint8_t
     no_bitfield = 0, // the peer has sent no bitfield and no have
     picked = 1,
     nothing = 2, // no block can be asked of this peer now
-};
-
-// Answer to a peer's have message: whether we want something from the peer, and whether
-// the peer now has every piece.
-enum class peer_have_result : std::uint8_t
-{
-    not_interesting = 0,
-    interesting = 1,
-    interesting_complete = 2,
-    not_interesting_complete = 3,
 };
 
 // Chooses the blocks each peer is asked for and keeps the state of every block of the

@@ -205,7 +205,7 @@ public:
     bool pick_block(peer_key peer, std::vector<block_request>& outstanding) override;
     void release_block(const block_request& block) override;
     bool set_peer_bitfield(peer_key peer, const bitfield& bits) override;
-    std::uint8_t peer_has_piece(peer_key peer, std::uint32_t index) override;
+    peer_have_result peer_has_piece(peer_key peer, std::uint32_t index) override;
     bool still_interesting(peer_key peer) override;
     [[nodiscard]] bool peer_complete(peer_key peer) const override;
     void peer_gone(peer_key peer) override;

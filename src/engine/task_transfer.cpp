@@ -38,11 +38,11 @@ bool Task::set_peer_bitfield(peer_key peer, const bitfield& bits)
     return m_picker != nullptr && m_picker->set_peer_bitfield(peer, bits);
 }
 
-std::uint8_t Task::peer_has_piece(peer_key peer, std::uint32_t index)
+peer_have_result Task::peer_has_piece(peer_key peer, std::uint32_t index)
 {
     if (m_picker == nullptr)
-        return 0;
-    return static_cast<std::uint8_t>(m_picker->peer_has_piece(peer, index));
+        return peer_have_result::not_interesting;
+    return m_picker->peer_has_piece(peer, index);
 }
 
 bool Task::still_interesting(peer_key peer)

@@ -129,7 +129,7 @@ void Task::RefreshView(TaskView& view, tick_t at, bool with_peers) const
     {
         const PeerRecord& r = *m_records[i];
         PeerView& pv = view.peers[i];
-        const std::uint8_t rs = r.state.load();
+        const peer_state rs = r.state.load();
         if (rs == peer_state::gone && pv.state == peer_state::gone)
             continue;
         if (pv.record != &r || pv.taken_at != r.taken_at)

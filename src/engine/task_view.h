@@ -6,6 +6,7 @@
 
 #include "base/event.h"
 #include "base/tick.h"
+#include "net/peer_state.h"
 
 namespace torrent
 {
@@ -64,7 +65,7 @@ struct PeerView
     std::uint64_t upload_rate = 0; // bytes per second
     std::uint64_t download_rate = 0;
     std::uint32_t pieces_owned = 0;
-    std::uint8_t state = 8;
+    peer_state state = peer_state::gone;
     std::uint16_t flags = 0;
 };
 

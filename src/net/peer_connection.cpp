@@ -29,14 +29,13 @@ peer_slot::peer_slot() = default;
 
 peer_slot::~peer_slot() = default;
 
-void PeerConnection::channel::clear(std::uint8_t start_state) noexcept
+void PeerConnection::channel::clear() noexcept
 {
     buffer.fill(std::byte{0});
     done = 0;
     length = 0;
     message_length = 0;
     last_id = wire::none;
-    state = start_state;
     choking = true;
     interested = false;
     current = block_request{};
@@ -96,12 +95,14 @@ void PeerConnection::reset()
     m_claimed = true;
     m_eager = g_eager_default.load(std::memory_order_relaxed);
     m_have_queue.clear();
-    m_send.clear(12);
-    m_recv.clear(13);
+    m_send.clear();
+    m_recv.clear();
+    m_send_state = send_state::handshake;
+    m_recv_state = receive_state::handshake;
     m_send_blocked = false;
     m_upload_paused = false;
     m_download_paused = false;
-    m_choke_pending = false;
+    m_choker.reset();
     m_interest_pending = false;
     m_changed = false;
     m_tick_count = 0;
@@ -122,7 +123,7 @@ void PeerConnection::reset()
 
 void PeerConnection::prepare_incoming(std::vector<std::byte> carried)
 {
-    m_recv.state = 2;
+    m_recv_state = receive_state::length;
     m_carried = std::move(carried);
     m_carried_pos = 0;
 }
@@ -151,7 +152,7 @@ void PeerConnection::attach(unique_fd sock, std::uint32_t /*mask*/)
     // Our handshake goes first, on both kinds of connection.
     m_send.done = 0;
     m_send.length = static_cast<std::uint32_t>(wire::handshake_size);
-    m_send.state = 12;
+    m_send_state = send_state::handshake;
     wire::write_handshake(
         std::span<std::byte, wire::handshake_size>(m_send.buffer.data(), wire::handshake_size),
         m_hash,
@@ -241,11 +242,8 @@ void PeerConnection::become_interested(bool interested)
 
 void PeerConnection::set_choke(bool choke)
 {
-    if (choke == m_send.choking)
-        return;
-    m_send.choking = choke;
-    m_choke_pending = true;
-    mark_active();
+    if (m_choker.set_choke(choke))
+        mark_active();
 }
 
 void PeerConnection::queue_have(std::uint32_t index, bool torrent_complete)
@@ -269,11 +267,12 @@ void PeerConnection::queue_have(std::uint32_t index, bool torrent_complete)
     }
 
     // The rest of a block of this piece that is arriving now is not wanted any more.
-    if (m_recv.state == 6 && !m_outstanding.empty() && m_outstanding.front().index == index)
+    if (m_recv_state == receive_state::block_data && !m_outstanding.empty()
+        && m_outstanding.front().index == index)
     {
         m_recv.length = m_outstanding.front().length - m_recv.done;
         m_recv.done = 0;
-        m_recv.state = 7;
+        m_recv_state = receive_state::discard;
     }
     // Requests for the piece stay with the peer; whatever it still sends is discarded.
     std::erase_if(m_outstanding, [index](const block_request& r) { return r.index == index; });

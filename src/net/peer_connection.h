@@ -10,9 +10,12 @@
 
 #include "base/tick.h"
 #include "base/unique_fd.h"
+#include "net/choker.h"
 #include "net/net_handler.h"
 #include "net/peer_host.h"
 #include "net/peer_wire.h"
+#include "net/receive_state.h"
+#include "net/send_state.h"
 #include "storage/bitfield.h"
 #include "storage/block_request.h"
 
@@ -42,13 +45,9 @@ enum class close_reason : std::uint8_t
 // One BitTorrent peer wire connection after the TCP connect: the handshake, then choke and
 // interest in both directions, requests chosen by the piece picker, blocks stored through
 // the torrent's mapped files and blocks served from them, keep-alives and the inactivity
-// rule. Two channels (send and receive) each run a small state machine over a 512-byte
-// buffer; block data moves through one buffer of exactly the block's size.
-//
-// Receive states: 13 handshake (outgoing), 2 length (incoming start), 1 next message,
-// 3 id, 4 payload, 5 bitfield body, 6 block data, 7 discard, 0 dead (handshake for another
-// torrent: the next readable event closes). Send states: 12 handshake, 1 idle (compose),
-// 8 buffer, 9 bitfield body, 10 block data.
+// rule. Two channels (send and receive) each run a small state machine (send_state.h,
+// receive_state.h) over a 512-byte buffer; block data moves through one buffer of exactly
+// the block's size.
 //
 // Owner: its peer record (reused through reset when the record is used again). Runs on:
 // network thread (construction, reset and destruction included).
@@ -76,7 +75,7 @@ public:
     // The record's connection, made when it has none and reset otherwise (network thread).
     static PeerConnection& ready_for(peer_host& host, peer_slot& slot);
 
-    // Clears both channels and every flag: send state 12, receive state 13.
+    // Clears both channels and every flag; both machines start at the handshake.
     void reset();
     // An incoming connection: its handshake was read by the poller, the next bytes are a
     // message length. `carried` are the bytes read together with the handshake; they are
@@ -99,17 +98,17 @@ public:
     // ---- state, for the task and tests
     [[nodiscard]] bool is_open() const noexcept { return m_open; }
 
-    [[nodiscard]] std::uint8_t receive_state() const noexcept { return m_recv.state; }
+    [[nodiscard]] receive_state receive_machine() const noexcept { return m_recv_state; }
 
-    [[nodiscard]] std::uint8_t send_state() const noexcept { return m_send.state; }
+    [[nodiscard]] send_state send_machine() const noexcept { return m_send_state; }
 
-    [[nodiscard]] bool choking_peer() const noexcept { return m_send.choking; }
+    [[nodiscard]] bool choking_peer() const noexcept { return m_choker.choking(); }
 
     [[nodiscard]] bool peer_choking() const noexcept { return m_recv.choking; }
 
     [[nodiscard]] bool interested_in_peer() const noexcept { return m_send.interested; }
 
-    [[nodiscard]] bool peer_interested() const noexcept { return m_recv.interested; }
+    [[nodiscard]] bool peer_interested() const noexcept { return m_choker.peer_interested(); }
 
     [[nodiscard]] const std::vector<block_request>& outstanding() const noexcept { return m_outstanding; }
 
@@ -135,14 +134,15 @@ private:
         std::uint32_t length = 0;
         std::uint32_t message_length = 0; // receive only
         std::uint8_t last_id = wire::none;
-        std::uint8_t state = 0;
+        // Receive channel: the peer chokes us; send channel: we are interested in the peer.
+        // (Whether we choke the peer, and its interest in us, are the choker's.)
         bool choking = true;
         bool interested = false;
         block_request current; // the block being sent or received
         std::unique_ptr<std::byte[]> block; // exactly current.length bytes (or block_capacity)
         std::uint32_t block_capacity = 0;
 
-        void clear(std::uint8_t start_state) noexcept;
+        void clear() noexcept;
         // A buffer of exactly n bytes; a held buffer of another length is replaced.
         std::byte* block_buffer(std::uint32_t n);
         void free_block() noexcept;
@@ -203,7 +203,7 @@ private:
     [[nodiscard]] bool may_send_now() const noexcept
     {
         return m_eager && m_tick_count >= m_tick_divider && !m_send_blocked
-            && (m_send.state == 1 || m_send.state == 8);
+            && (m_send_state == send_state::idle || m_send_state == send_state::buffer);
     }
 
     void mark_active();
@@ -218,13 +218,15 @@ private:
     tick_t m_next_keep_alive = 0;
     tick_t m_last_block_time = 0;
     channel m_send;
+    send_state m_send_state = send_state::handshake;
     std::uint32_t m_write_pos = 0; // where put_u32 writes in the send buffer
     channel m_recv;
+    receive_state m_recv_state = receive_state::handshake;
     bool m_send_blocked = false;
     bool m_upload_paused = false; // waiting for the upload meter
     bool m_download_paused = false; // waiting for the download meter
     std::uint32_t m_blocks_this_run = 0; // blocks stored by the current run_receive
-    bool m_choke_pending = false;
+    choker m_choker;
     bool m_interest_pending = false;
     bool m_changed = false;
     std::uint32_t m_tick_count = 0;

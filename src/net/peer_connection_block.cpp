@@ -12,7 +12,7 @@ PeerConnection::step PeerConnection::on_piece_header()
 {
     if (m_recv.message_length == wire::piece_header_length)
     {
-        m_recv.state = 1; // an empty block
+        m_recv_state = receive_state::next_message; // an empty block
         return step::stop;
     }
     const std::byte* payload = m_recv.buffer.data() + 1;
@@ -36,12 +36,12 @@ PeerConnection::step PeerConnection::on_piece_header()
             for (auto it = m_outstanding.begin(); it != found; ++it)
                 m_host.release_block(*it);
             m_outstanding.erase(m_outstanding.begin(), found);
-            m_recv.state = 6;
+            m_recv_state = receive_state::block_data;
         }
         else
         {
             m_outstanding.erase(found);
-            m_recv.state = 7;
+            m_recv_state = receive_state::discard;
         }
     }
     else if (wanted == block_wanted_result::wanted)
@@ -51,11 +51,11 @@ PeerConnection::step PeerConnection::on_piece_header()
             return close(close_reason::unrequested_piece);
         // A block we want that left the list (released after a choke): keep it.
         m_outstanding.insert(m_outstanding.begin(), b);
-        m_recv.state = 6;
+        m_recv_state = receive_state::block_data;
     }
     else
     {
-        m_recv.state = 7;
+        m_recv_state = receive_state::discard;
     }
     mark_active();
     return step::next;
@@ -87,7 +87,7 @@ PeerConnection::step PeerConnection::receive_block()
         ? torrent->write_block_and_verify(m_slot.key, stored, std::span<const std::byte>(data, block.length))
         : write_result::nothing_stored;
     m_outstanding.erase(m_outstanding.begin());
-    m_recv.state = 1;
+    m_recv_state = receive_state::next_message;
     m_recv.done = 0;
     ++m_blocks_this_run;
     // May announce the piece on every connection of the task, this one included (which can
@@ -117,7 +117,7 @@ PeerConnection::step PeerConnection::discard_block()
             return s;
     }
     m_recv.done = 0;
-    m_recv.state = 1;
+    m_recv_state = receive_state::next_message;
     mark_active();
     return step::stop;
 }

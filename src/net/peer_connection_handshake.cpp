@@ -1,5 +1,5 @@
-// The handshake steps of a peer connection: sending ours (send state 12) and reading the
-// peer's on an outgoing connection (receive state 13).
+// The handshake steps of a peer connection: sending ours and reading the peer's on an
+// outgoing connection.
 #include <cstring>
 
 #include "net/peer_connection.h"
@@ -18,7 +18,7 @@ PeerConnection::step PeerConnection::send_handshake()
     m_send.buffer.fill(std::byte{0});
     m_send.done = 0;
     m_send.length = 0;
-    m_send.state = 1;
+    m_send_state = send_state::idle;
     torrent_data* torrent = m_host.torrent();
     if (torrent == nullptr)
         return close(close_reason::no_torrent);
@@ -29,7 +29,7 @@ PeerConnection::step PeerConnection::send_handshake()
         const auto bytes = bits.bytes();
         m_bitfield_out.assign(bytes.begin(), bytes.end());
         queue_header(wire::bitfield, static_cast<std::uint32_t>(bytes.size() + 1), 1);
-        m_send.state = 8;
+        m_send_state = send_state::buffer;
     }
     // An outgoing connection waits for the peer's handshake before it says more.
     return m_slot.outgoing.load() ? step::stop : step::next;
@@ -71,7 +71,7 @@ PeerConnection::step PeerConnection::read_handshake()
         // Another torrent: nothing more is read as messages; the next readable event (or
         // the inactivity rule) ends the connection.
         m_close_reason = close_reason::bad_handshake;
-        m_recv.state = 0;
+        m_recv_state = receive_state::dead;
         return step::stop;
     }
 
@@ -81,7 +81,7 @@ PeerConnection::step PeerConnection::read_handshake()
         return close(close_reason::unwelcome);
     m_slot.id_registered.store(id.size() == wire::peer_id_size);
 
-    m_recv.state = 1;
+    m_recv_state = receive_state::next_message;
     mark_active();
     return step::next;
 }

@@ -141,17 +141,17 @@ PeerConnection::step PeerConnection::read_header_ahead()
 PeerConnection::step PeerConnection::receive_step()
 {
     std::byte* buf = m_recv.buffer.data();
-    switch (m_recv.state)
+    switch (m_recv_state)
     {
-    case 0:
+    case receive_state::dead:
         return close(close_reason::bad_handshake);
-    case 13:
+    case receive_state::handshake:
         return read_handshake();
-    case 1:
+    case receive_state::next_message:
         m_recv.done = 0;
-        m_recv.state = 2;
+        m_recv_state = receive_state::length;
         return step::next;
-    case 2:
+    case receive_state::length:
     {
         if (m_recv.done == 0 && !has_buffered())
         {
@@ -167,22 +167,22 @@ PeerConnection::step PeerConnection::receive_step()
         if (length == 0)
         {
             m_recv.last_id = wire::keep_alive;
-            m_recv.state = 1;
+            m_recv_state = receive_state::next_message;
             return step::stop;
         }
         m_recv.message_length = length;
         m_recv.length = length;
-        m_recv.state = 3;
+        m_recv_state = receive_state::id;
         return step::next;
     }
-    case 3:
+    case receive_state::id:
     {
         const step s = read_into(buf, 1, m_recv.done);
         if (s != step::next)
             return s;
         return on_message_id();
     }
-    case 4:
+    case receive_state::payload:
     {
         if (m_recv.length > 1)
         {
@@ -194,11 +194,11 @@ PeerConnection::step PeerConnection::receive_step()
             return on_piece_header();
         return handle_message();
     }
-    case 5:
+    case receive_state::bitfield_body:
         return receive_bitfield();
-    case 6:
+    case receive_state::block_data:
         return receive_block();
-    case 7:
+    case receive_state::discard:
         return discard_block();
     default:
         return close(close_reason::unknown_id);
@@ -223,7 +223,7 @@ PeerConnection::step PeerConnection::on_message_id()
     case wire::bitfield:
         m_bitfield_in.assign(length - 1, 0);
         m_recv.done = 0;
-        m_recv.state = 5;
+        m_recv_state = receive_state::bitfield_body;
         return step::next;
     case wire::piece:
         m_recv.length = wire::piece_header_length;
@@ -236,7 +236,7 @@ PeerConnection::step PeerConnection::on_message_id()
     default:
         break;
     }
-    m_recv.state = 4;
+    m_recv_state = receive_state::payload;
     return step::next;
 }
 
@@ -256,14 +256,11 @@ PeerConnection::step PeerConnection::handle_message()
         m_recv.choking = false;
         break;
     case wire::interested:
-        m_recv.interested = true;
-        if (m_send.choking)
-            set_choke(false);
+        // Interest alone decides: an interested peer is unchoked.
+        m_choker.on_interested();
         break;
     case wire::not_interested:
-        m_recv.interested = false;
-        if (!m_send.choking)
-            set_choke(true);
+        m_choker.on_not_interested();
         break;
     case wire::have:
     {
@@ -271,8 +268,9 @@ PeerConnection::step PeerConnection::handle_message()
         if (index >= m_host.piece_count())
             return close(close_reason::bad_have);
         m_slot.have_count.fetch_add(1, std::memory_order_relaxed);
-        const std::uint8_t answer = m_host.peer_has_piece(m_slot.key, index);
-        if (!m_send.interested && (answer == 1 || answer == 2))
+        const peer_have_result answer = m_host.peer_has_piece(m_slot.key, index);
+        if (!m_send.interested
+            && (answer == peer_have_result::interesting || answer == peer_have_result::interesting_complete))
             become_interested(true);
         break;
     }
@@ -292,11 +290,11 @@ PeerConnection::step PeerConnection::handle_message()
     default:
         return close(close_reason::unknown_id);
     }
-    m_recv.state = 1;
+    m_recv_state = receive_state::next_message;
     mark_active();
     // Serve a request at once when no block is being sent, instead of at the next tick: a
     // peer that keeps few requests queued would otherwise get a block or two per tick.
-    if (m_recv.last_id == wire::request && !m_send.choking && may_send_now())
+    if (m_recv.last_id == wire::request && !m_choker.choking() && may_send_now())
         run_send(true);
     return m_open ? step::stop : step::closed;
 }
@@ -304,7 +302,7 @@ PeerConnection::step PeerConnection::handle_message()
 void PeerConnection::on_request(const block_request& r)
 {
     // Ignored while we choke the peer (not kept for later).
-    if (m_send.choking)
+    if (!m_choker.accepts_request())
         return;
     // A request must name a block of a piece we have and lie inside it; anything else is
     // dropped before a byte is allocated or read for it.
@@ -325,7 +323,7 @@ void PeerConnection::on_cancel(const block_request& r)
     if (same == m_uploads.end())
         return;
     // The block on its way out stays: its header is already sent.
-    const bool sending = m_send.last_id == wire::piece && m_send.state != 1;
+    const bool sending = m_send.last_id == wire::piece && m_send_state != send_state::idle;
     if (same == m_uploads.begin() && sending)
         return;
     m_uploads.erase(same);
@@ -348,7 +346,7 @@ PeerConnection::step PeerConnection::receive_bitfield()
         return close(close_reason::both_complete);
     if (wanted && !m_send.interested)
         become_interested(true);
-    m_recv.state = 1;
+    m_recv_state = receive_state::next_message;
     mark_active();
     return step::stop;
 }

@@ -44,23 +44,23 @@ PeerConnection::write_from(const std::byte* base, std::uint32_t total, std::uint
 
 PeerConnection::step PeerConnection::send_step(bool& eager)
 {
-    switch (m_send.state)
+    switch (m_send_state)
     {
-    case 12:
+    case send_state::handshake:
         return send_handshake();
-    case 1:
+    case send_state::idle:
     {
         if (compose() < 0)
             return close(close_reason::compose_failed);
         if (m_send.length == 0)
             return step::stop;
         m_send.done = 0;
-        m_send.state = 8;
+        m_send_state = send_state::buffer;
         mark_active();
         // Normally the bytes go out on the next run; an eager run sends them now.
         return eager ? step::next : step::stop;
     }
-    case 8:
+    case send_state::buffer:
     {
         if (m_send.last_id == wire::piece && m_send.done < m_send.length
             && !m_host.upload_over_limit(loop().now()))
@@ -72,14 +72,14 @@ PeerConnection::step PeerConnection::send_step(bool& eager)
         m_send.length = 0;
         mark_active();
         if (m_send.last_id == wire::bitfield)
-            m_send.state = 9;
+            m_send_state = send_state::bitfield_body;
         else if (m_send.last_id == wire::piece)
-            m_send.state = 10; // compose read the block before it queued the header
+            m_send_state = send_state::block_data; // compose read the block before it queued the header
         else
-            m_send.state = 1;
+            m_send_state = send_state::idle;
         return step::next;
     }
-    case 9:
+    case send_state::bitfield_body:
     {
         const auto n = static_cast<std::uint32_t>(m_bitfield_out.size());
         const step s = write_from(reinterpret_cast<const std::byte*>(m_bitfield_out.data()), n, m_send.done);
@@ -87,10 +87,10 @@ PeerConnection::step PeerConnection::send_step(bool& eager)
             return s;
         m_bitfield_out.clear();
         m_send.done = 0;
-        m_send.state = 1;
+        m_send_state = send_state::idle;
         return step::next;
     }
-    case 10:
+    case send_state::block_data:
     {
         const tick_t now = loop().now();
         if (m_host.upload_over_limit(now))
@@ -109,7 +109,7 @@ PeerConnection::step PeerConnection::send_step(bool& eager)
         if (!m_uploads.empty())
             m_uploads.pop_front();
         m_send.done = 0;
-        m_send.state = 1;
+        m_send_state = send_state::idle;
         mark_active();
         // Serving blocks one per tick would cap an upload at 16 KiB per 50 ms: go on with
         // the next queued block while the socket takes it.
@@ -136,11 +136,11 @@ PeerConnection::step PeerConnection::write_buffer_and_block()
     m_send.done += head_moved;
     if (head_moved == head)
     {
-        // The buffer is out; the block goes on (state 10) from where this call left it.
+        // The buffer is out; the block goes on (block data) from where this call left it.
         const std::uint32_t body_moved = moved - head_moved;
         m_send.length = 0;
         m_send.done = body_moved;
-        m_send.state = 10;
+        m_send_state = send_state::block_data;
         mark_active();
         if (body_moved != 0)
             m_host.count_sent(m_slot, body_moved, now);
@@ -209,11 +209,10 @@ bool PeerConnection::prepare_upload()
 int PeerConnection::compose()
 {
     bool fits = true;
-    if (m_choke_pending)
+    if (const auto id = m_choker.take_message())
     {
-        m_choke_pending = false;
-        fits = queue_header(m_send.choking ? wire::choke : wire::unchoke, 1, 0) && fits;
-        if (m_send.choking)
+        fits = queue_header(*id, 1, 0) && fits;
+        if (m_choker.choking())
             m_uploads.clear();
     }
     if (m_interest_pending)
@@ -247,7 +246,7 @@ int PeerConnection::compose()
     // One block per compose, after everything else (the header must be the last message in
     // the buffer). The block is read before its header is queued, so a block that cannot
     // be read never leaves a header without data on the wire.
-    if (!m_send.choking && !m_choke_pending && !m_uploads.empty() && m_send.length + 13 < buffer_size
+    if (m_choker.may_send_block() && !m_uploads.empty() && m_send.length + 13 < buffer_size
         && prepare_upload())
     {
         const block_request& b = m_send.current;

@@ -50,12 +50,13 @@ void PeerConnection::on_tick()
     // received by the resume above is stamped later than `now`.
     const tick_t quiet = elapsed_since(now, m_last_block_time);
     const bool complete = m_host.status() == 1 || m_host.is_complete();
-    if (!complete && quiet >= keep_alive_ms && m_send.state == 1 && is_due(now, m_next_keep_alive))
+    if (!complete && quiet >= keep_alive_ms && m_send_state == send_state::idle
+        && is_due(now, m_next_keep_alive))
     {
         m_next_keep_alive = now + keep_alive_ms;
         queue_header(wire::keep_alive, 0, 0);
         m_send.done = 0;
-        m_send.state = 8;
+        m_send_state = send_state::buffer;
         m_changed = true;
     }
 

@@ -10,6 +10,7 @@
 
 #include "base/tick.h"
 #include "net/connect_owner.h"
+#include "net/peer_have_result.h"
 #include "net/peer_link.h"
 #include "storage/bitfield.h"
 #include "storage/block_request.h"
@@ -21,15 +22,6 @@ namespace torrent
 
 class PeerConnection;
 class event_loop;
-
-// Peer record states the handshake and the peer connection write (the poller's are in
-// peer_link.h).
-namespace peer_state
-{
-inline constexpr std::uint8_t taken = 9; // record taken, connection not yet running
-inline constexpr std::uint8_t active = 10; // handshake done, messages flow
-inline constexpr std::uint8_t handshaking = 12; // our handshake out, the peer's awaited
-} // namespace peer_state
 
 // The part of a task's peer record that the handshake and the peer connection work with.
 // The engine's PeerRecord derives from it. The counters are read by the window without a
@@ -106,9 +98,8 @@ public:
     virtual void release_block(const block_request& block) = 0;
     // Stores the peer's bitfield; answers whether it has a piece we lack.
     virtual bool set_peer_bitfield(peer_key peer, const bitfield& bits) = 0;
-    // A have message: 0 not interesting, 1 interesting, 2 interesting and the peer is now
-    // complete, 3 not interesting and complete.
-    virtual std::uint8_t peer_has_piece(peer_key peer, std::uint32_t index) = 0;
+    // A have message: whether the peer now has a piece we lack, and whether it has them all.
+    virtual peer_have_result peer_has_piece(peer_key peer, std::uint32_t index) = 0;
     virtual bool still_interesting(peer_key peer) = 0;
     [[nodiscard]] virtual bool peer_complete(peer_key peer) const = 0;
     virtual void peer_gone(peer_key peer) = 0;

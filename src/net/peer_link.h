@@ -4,18 +4,10 @@
 #include <cstdint>
 
 #include "net/peer_endpoint.h"
+#include "net/peer_state.h"
 
 namespace torrent
 {
-
-// Connection states of a task's peer record that the poller reads or writes. The other
-// states belong to the task and the peer connection.
-namespace peer_state
-{
-inline constexpr std::uint8_t gone = 8; // free: no connection, not counted
-inline constexpr std::uint8_t connecting = 11; // outgoing connect in progress
-inline constexpr std::uint8_t queued = 17; // waiting in the poller's pending list
-} // namespace peer_state
 
 // The part of a task's peer record that the poller works with: the endpoint it connects
 // to (including the use-alternate flag) and the connection state. The engine's peer record
@@ -25,7 +17,7 @@ inline constexpr std::uint8_t queued = 17; // waiting in the poller's pending li
 struct peer_link
 {
     PeerEndpoint endpoint;
-    std::atomic<std::uint8_t> state{peer_state::gone};
+    std::atomic<peer_state> state{peer_state::gone};
 
     peer_link() = default;
     peer_link(const peer_link&) = delete;

@@ -341,7 +341,7 @@ TEST(PeerUpload, CancelOfTheBlockBeingSentKeepsIt)
     s.peer.send_message(wire::request, request_payload(1, 0, 16384));
     s.rig.pump();
     s.rig.ticks(1); // compose: the piece header of block 0 is queued
-    ASSERT_EQ(s.c->send_state(), 8);
+    ASSERT_EQ(s.c->send_machine(), send_state::buffer);
     s.peer.send_message(wire::cancel, request_payload(0, 0, 16384));
     s.peer.send_message(wire::cancel, request_payload(1, 0, 16384));
     s.rig.pump();
@@ -463,7 +463,7 @@ TEST(PeerDownload, StoredBlockSendsWhatATickComposedWithoutWaitingForTheNext)
     seed.send_message(wire::interested);
     rig.pump();
     rig.ticks(1);
-    ASSERT_EQ(c->send_state(), 8);
+    ASSERT_EQ(c->send_machine(), send_state::buffer);
     serve_requests(seed, rig.torrent, ms, false, 1);
     rig.pump(10);
     const auto now = seed.messages();

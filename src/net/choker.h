@@ -3,12 +3,10 @@
 #include <cstdint>
 #include <optional>
 
+#include "net/peer_wire.h"
+
 namespace torrent
 {
-
-// Wire ids of the two choke messages.
-inline constexpr std::uint8_t choke_id = 0;
-inline constexpr std::uint8_t unchoke_id = 1;
 
 // Whether we choke one peer, and the rule that decides it: the peer's interest alone. A
 // peer that says interested is unchoked, one that says not interested is choked; there is

@@ -1,4 +1,4 @@
-#include "engine/choker.h"
+#include "net/choker.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ TEST(Choker, TwoInterestedMessagesGiveOneUnchoke)
     EXPECT_TRUE(c.choking());
     EXPECT_TRUE(c.on_interested());
     EXPECT_FALSE(c.on_interested());
-    EXPECT_EQ(c.take_message(), unchoke_id);
+    EXPECT_EQ(c.take_message(), wire::unchoke);
     EXPECT_EQ(c.take_message(), std::nullopt);
 }
 
@@ -31,7 +31,7 @@ TEST(Choker, LosingInterestChokesAgain)
     (void)c.take_message();
     EXPECT_TRUE(c.on_not_interested());
     EXPECT_FALSE(c.peer_interested());
-    EXPECT_EQ(c.take_message(), choke_id);
+    EXPECT_EQ(c.take_message(), wire::choke);
 }
 
 TEST(Choker, RequestsWhileChokedAreDroppedAndBlocksWaitForTheUnchoke)

@@ -1,4 +1,4 @@
-#include "engine/choker.h"
+#include "net/choker.h"
 
 namespace torrent
 {
@@ -29,7 +29,7 @@ std::optional<std::uint8_t> choker::take_message() noexcept
     if (!m_pending)
         return std::nullopt;
     m_pending = false;
-    return m_choking ? choke_id : unchoke_id;
+    return m_choking ? wire::choke : wire::unchoke;
 }
 
 } // namespace torrent
