@@ -33,9 +33,9 @@ std::int64_t seconds_left(std::uint64_t remaining, std::uint64_t rate) noexcept
     return s > UINT32_MAX ? -1 : static_cast<std::int64_t>(s);
 }
 
-std::string_view state_word(std::uint8_t view_state) noexcept
+std::string_view state_word(torrent::view_state state) noexcept
 {
-    switch (view_state)
+    switch (state)
     {
     case torrent::view_state::downloading:
         return "downloading";

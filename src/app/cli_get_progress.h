@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/view_state.h"
+
 namespace torrent
 {
 struct TaskView;
@@ -20,7 +22,7 @@ namespace zorvik::cli
 [[nodiscard]] std::int64_t seconds_left(std::uint64_t remaining, std::uint64_t rate) noexcept;
 
 // A short word for a display state: downloading, seeding, checking, stopped, done.
-[[nodiscard]] std::string_view state_word(std::uint8_t view_state) noexcept;
+[[nodiscard]] std::string_view state_word(torrent::view_state state) noexcept;
 
 // `text` cut to at most `max_bytes` bytes without splitting a UTF-8 character.
 [[nodiscard]] std::string cut_utf8(std::string_view text, std::size_t max_bytes);

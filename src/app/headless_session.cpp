@@ -75,7 +75,7 @@ struct headless_session::running_task
 {
     std::string torrent_path;
     std::unique_ptr<torrent::TaskView> view = std::make_unique<torrent::TaskView>();
-    std::uint8_t last_state = torrent::view_state::stopped;
+    torrent::view_state last_state = torrent::view_state::stopped;
     tick_t upload_started = 0; // 0 = not seeding yet
     tick_t next_peer_try = 0;
     bool ended = false;
@@ -223,7 +223,7 @@ void headless_session::watch_task(running_task& t, tick_t now)
         end_task(t, torrent::view_state::announcer_ended);
         return;
     }
-    const std::uint8_t state = task.state_value();
+    const torrent::view_state state = torrent::view_state_of(task.state());
     if (t.last_state == torrent::view_state::checking && state != torrent::view_state::checking)
     {
         torrent::bitfield have;
@@ -252,12 +252,12 @@ void headless_session::watch_task(running_task& t, tick_t now)
         end_task(t, torrent::view_state::upload_over);
 }
 
-void headless_session::end_task(running_task& t, std::uint8_t final_state)
+void headless_session::end_task(running_task& t, torrent::view_state final_state)
 {
     torrent::TaskView& v = *t.view;
     if (v.task != nullptr && v.task->generation() == v.generation)
     {
-        v.state = v.task->state_value();
+        v.state = torrent::view_state_of(v.task->state());
         t.was_complete = t.was_complete || v.task->IsComplete();
         // Refresh the counters one last time for the closing line.
         v.last_refresh = 0;
@@ -278,7 +278,7 @@ void headless_session::connect_peers(running_task& t, tick_t now)
     if (m_options.peers.empty() || now < t.next_peer_try)
         return;
     torrent::Task& task = *t.view->task;
-    if (task.state_value() == torrent::view_state::checking)
+    if (task.state() == torrent::task_state::checking)
         return;
     t.next_peer_try = now + peer_retry_ms;
     for (const peer_address& p : m_options.peers)
@@ -286,7 +286,7 @@ void headless_session::connect_peers(running_task& t, tick_t now)
         torrent::PeerEndpoint endpoint{};
         endpoint.ip = p.ip;
         endpoint.port = p.port;
-        static_cast<void>(task.connect(endpoint));
+        static_cast<void>(task.Connect(endpoint));
     }
 }
 

@@ -9,6 +9,7 @@
 #include "app/cli_get_options.h"
 #include "base/tick.h"
 #include "engine/rate_meter.h"
+#include "engine/view_state.h"
 
 namespace torrent
 {
@@ -76,7 +77,7 @@ public:
 private:
     struct running_task;
 
-    void end_task(running_task& t, std::uint8_t final_state);
+    void end_task(running_task& t, torrent::view_state final_state);
     void watch_task(running_task& t, torrent::tick_t now);
     void connect_peers(running_task& t, torrent::tick_t now);
     void print_progress(torrent::tick_t now);

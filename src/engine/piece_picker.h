@@ -9,7 +9,7 @@
 #include "net/peer_have_result.h"
 #include "storage/bitfield.h"
 #include "storage/block_request.h"
-#include "storage/piece_tracker.h"
+#include "storage/picker_sink.h"
 
 namespace torrent
 {
@@ -40,7 +40,7 @@ enum class pick_result : std::uint8_t
 //
 // Our own pieces come from the owner: `assign_have` after load or a full check, and
 // `set_have(i, true)` when piece i has been verified, which also ends its download entry.
-class PiecePicker final : public piece_tracker
+class PiecePicker final : public picker_sink
 {
 public:
     // Returns a value below `bound` (bound > 0); used to pick where a piece search starts.

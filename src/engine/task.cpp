@@ -60,7 +60,7 @@ void Task::on_network_thread(F f)
         });
 }
 
-void Task::Reset(std::uint8_t state)
+void Task::Reset(task_state state)
 {
     const std::lock_guard lock(m_state_lock);
     m_generation.store(next_generation(), std::memory_order_release);
@@ -80,7 +80,7 @@ void Task::Reset(std::uint8_t state)
     m_known_peer_ids.clear();
 }
 
-void Task::SetState(std::uint8_t state)
+void Task::SetState(task_state state)
 {
     const std::lock_guard lock(m_state_lock);
     m_state.store(state, std::memory_order_release);
@@ -88,11 +88,11 @@ void Task::SetState(std::uint8_t state)
 
 bool Task::Configure(std::uint16_t slot_count, RateMeter& upload, RateMeter& download)
 {
-    if (state_value() != task_state::free_slot)
+    if (state() != task_state::free_slot)
         return false;
     destroy_connections();
     const std::lock_guard lock(m_state_lock);
-    if (state_value() != task_state::free_slot)
+    if (state() != task_state::free_slot)
         return false;
     m_slot_count = slot_count != 0 ? slot_count : default_slot_count;
     m_records.clear();
@@ -122,7 +122,7 @@ bool Task::IsComplete() const noexcept
 
 bool Task::complete_outside_seeding() const noexcept
 {
-    return IsComplete() && state_value() != task_state::complete;
+    return IsComplete() && state() != task_state::complete;
 }
 
 void Task::bind_torrent(
@@ -146,7 +146,7 @@ void Task::bind_torrent(
     m_total.store(total, std::memory_order_relaxed);
     m_held.store(held, std::memory_order_relaxed);
     m_torrent = std::move(data);
-    m_picker = m_torrent != nullptr ? dynamic_cast<PiecePicker*>(m_torrent->tracker()) : nullptr;
+    m_picker = m_torrent != nullptr ? dynamic_cast<PiecePicker*>(m_torrent->picker()) : nullptr;
 }
 
 std::string Task::name() const
@@ -158,7 +158,7 @@ std::string Task::name() const
 bool Task::has_info_hash(std::string_view info_hash) const
 {
     const std::lock_guard lock(m_state_lock);
-    return state_value() != task_state::free_slot && m_info_hash == info_hash;
+    return state() != task_state::free_slot && m_info_hash == info_hash;
 }
 
 std::string Task::info_hash_text() const

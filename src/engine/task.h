@@ -47,8 +47,6 @@ struct task_network
 // freed when it is closed; the generation stamp (a counter that never repeats in a run)
 // tells a holder of a slot reference that the slot has been given to another torrent.
 //
-// States: 0 downloading, 1 complete and uploading, 2 checking pieces, 3 free slot.
-//
 // Locks: the state lock guards the state changes, the peer records and the known address
 // and peer id sets; the task lock guards the gathered addresses. They are never held
 // together and never while a request goes to the network thread. The counters are atomics
@@ -73,14 +71,14 @@ public:
     // ---- lifecycle
     // Under the state lock: a new generation, counters and identity cleared, the sets
     // emptied, the given state.
-    void Reset(std::uint8_t state);
-    void SetState(std::uint8_t state);
+    void Reset(task_state state);
+    void SetState(task_state state);
     // Only while free: replaces the peer records by `slot_count` free ones (10 for 0) and
     // sets the shared meters. False (nothing changes) for a task that is not free.
     bool Configure(std::uint16_t slot_count, RateMeter& upload, RateMeter& download);
     void set_network(task_network network);
     // Held bytes cover the total length.
-    [[nodiscard]] bool IsComplete() const noexcept;
+    [[nodiscard]] bool IsComplete() const noexcept override;
     // Closes every connection, forgets the peers, removes the torrent and frees the slot.
     void Close();
 
@@ -95,10 +93,6 @@ public:
         std::uint64_t held);
 
     // ---- peers
-    // Queues an outgoing connect to the endpoint and answers its record; otherwise null with
-    // the reason in endpoint.result (6 limit or no record, 7 address known; none when every
-    // record is in use).
-    PeerRecord* Connect(PeerEndpoint& endpoint);
     // True when the address key is known; otherwise remembers it when asked (not for a free
     // task or one that completed outside state 1).
     bool IsKnownAddress(std::uint64_t key, bool remember);
@@ -112,11 +106,6 @@ public:
     void RefreshView(TaskView& view, tick_t now, bool with_peers) const;
 
     // ---- accessors (any thread)
-    [[nodiscard]] std::uint8_t state_value() const noexcept
-    {
-        return m_state.load(std::memory_order_relaxed);
-    }
-
     [[nodiscard]] std::uint64_t downloaded() const noexcept
     {
         return m_downloaded.load(std::memory_order_relaxed);
@@ -152,7 +141,11 @@ public:
         return m_generation.load(std::memory_order_acquire);
     }
 
-    [[nodiscard]] std::uint8_t state() const override { return state_value(); }
+    // The slot's state (for the announcer, the handshake and the connections alike).
+    [[nodiscard]] task_state state() const noexcept override
+    {
+        return m_state.load(std::memory_order_relaxed);
+    }
 
     [[nodiscard]] std::uint64_t uploaded() const override
     {
@@ -168,16 +161,15 @@ public:
 
     // The check of existing data: pieces found present, or -1 when stopped or failed.
     int check_existing_data(event& stop) override;
-    connect_answer connect(PeerEndpoint& endpoint) override;
+    // Queues an outgoing connect to the endpoint on the poller (connected), or answers why
+    // not, also in endpoint.result: refused (6: pending-connect limit or no free record),
+    // known (7: address known), full (every record in use; no reason in the result byte).
+    connect_answer Connect(PeerEndpoint& endpoint) override;
     void take_gathered_addresses(std::vector<PeerCandidate>& out) override;
     void set_tracker_peer_count(std::size_t count) override;
     void set_announcer_ended() override;
 
     // ---- peer_host: identity and peers (any thread)
-    [[nodiscard]] std::uint8_t status() const override { return state_value(); }
-
-    [[nodiscard]] bool is_complete() const override { return IsComplete(); }
-
     [[nodiscard]] std::string_view info_hash() const override { return m_info_hash; }
 
     [[nodiscard]] std::string_view own_peer_id() const override { return m_network.own_peer_id; }
@@ -235,7 +227,7 @@ private:
     std::atomic<std::uint64_t> m_total{0};
     std::atomic<std::uint64_t> m_uploaded{0};
     std::atomic<std::uint64_t> m_held{0};
-    std::atomic<std::uint8_t> m_state{task_state::free_slot};
+    std::atomic<task_state> m_state{task_state::free_slot};
     std::atomic<std::uint16_t> m_connected{0};
     std::uint16_t m_slot_count = 0;
     std::vector<std::unique_ptr<PeerRecord>> m_records;

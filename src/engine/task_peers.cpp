@@ -10,52 +10,37 @@
 namespace torrent
 {
 
-PeerRecord* Task::Connect(PeerEndpoint& endpoint)
+connect_answer Task::Connect(PeerEndpoint& endpoint)
 {
+    endpoint.result = 0;
     if (m_connected.load(std::memory_order_relaxed) >= m_slot_count)
-        return nullptr; // every record in use: no reason given
+        return connect_answer::full; // every record in use: no reason given
     ConnectionPoller* poller = m_network.poller;
     const int limit = m_network.connect_limit != nullptr ? m_network.connect_limit->get() : 0;
     if (poller == nullptr || m_network.loop == nullptr
         || poller->pending_count() >= static_cast<std::size_t>(std::max(limit, 0)))
     {
         endpoint.result = static_cast<std::uint8_t>(connect_answer::refused);
-        return nullptr;
+        return connect_answer::refused;
     }
     const std::uint64_t key = endpoint.address_key();
     if (IsKnownAddress(key, true))
     {
         endpoint.result = static_cast<std::uint8_t>(connect_answer::known);
-        return nullptr;
+        return connect_answer::known;
     }
     auto* record = static_cast<PeerRecord*>(take_peer_slot(endpoint));
     if (record == nullptr)
     {
         forget_peer(key, {}); // only the key
         endpoint.result = static_cast<std::uint8_t>(connect_answer::refused);
-        return nullptr;
+        return connect_answer::refused;
     }
     record->outgoing.store(true);
     auto attempt = std::make_unique<OutgoingConnect>(this, generation(), record);
     record->state.store(peer_state::queued);
     poller->add(std::move(attempt), true);
-    return record;
-}
-
-connect_answer Task::connect(PeerEndpoint& endpoint)
-{
-    endpoint.result = 0;
-    if (Connect(endpoint) != nullptr)
-        return connect_answer::connected;
-    switch (endpoint.result)
-    {
-    case static_cast<std::uint8_t>(connect_answer::known):
-        return connect_answer::known;
-    case static_cast<std::uint8_t>(connect_answer::refused):
-        return connect_answer::refused;
-    default:
-        return connect_answer::full;
-    }
+    return connect_answer::connected;
 }
 
 bool Task::IsKnownAddress(std::uint64_t key, bool remember)
@@ -63,7 +48,7 @@ bool Task::IsKnownAddress(std::uint64_t key, bool remember)
     const std::lock_guard lock(m_state_lock);
     if (m_known_addresses.count(key) != 0)
         return true;
-    if (remember && state_value() != task_state::free_slot && !complete_outside_seeding())
+    if (remember && state() != task_state::free_slot && !complete_outside_seeding())
         m_known_addresses.insert(key);
     return false;
 }
@@ -73,8 +58,7 @@ peer_slot* Task::take_peer_slot(const PeerEndpoint& endpoint)
     const std::lock_guard lock(m_state_lock);
     // No peers while the data on disk is checked: what we would announce is not known yet,
     // and blocks must not be written under the check.
-    if (state_value() == task_state::free_slot || state_value() == task_state::checking
-        || complete_outside_seeding())
+    if (state() == task_state::free_slot || state() == task_state::checking || complete_outside_seeding())
         return nullptr;
     const auto n = static_cast<std::uint16_t>(m_records.size());
     if (n == 0)
@@ -112,7 +96,7 @@ bool Task::is_peer_id_unwelcome(std::string_view peer_id, bool remember)
     if (!peer_id.empty() && peer_id == m_network.own_peer_id)
         return true;
     const std::lock_guard lock(m_state_lock);
-    if (state_value() == task_state::free_slot || complete_outside_seeding())
+    if (state() == task_state::free_slot || complete_outside_seeding())
         return true;
     if (peer_id.size() != peer_id_size)
         return false; // not checked and not remembered

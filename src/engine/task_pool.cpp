@@ -18,7 +18,7 @@ namespace
 
 // Every loaded torrent gets the engine's piece picker as its piece tracker, knowing the
 // pieces the torrent already holds.
-std::unique_ptr<piece_tracker> make_picker(torrent_data& data)
+std::unique_ptr<picker_sink> make_picker(torrent_data& data)
 {
     const torrent_storage& s = data.storage();
     auto picker =
@@ -62,7 +62,7 @@ TaskPool::~TaskPool()
 {
     for (auto& t : m_tasks)
     {
-        if (t->state_value() != task_state::free_slot)
+        if (t->state() != task_state::free_slot)
             t->Close();
     }
     // Closing changed every generation, so each announcer ends at its next check.
@@ -76,7 +76,7 @@ set_port_result TaskPool::SetPort(std::uint16_t port, network_options options)
     options.wanted_port = port;
     options.recognizer = std::make_unique<BitTorrentRecognizer>(*this);
     options.completion = std::make_unique<PeerConnectCompletion>();
-    options.make_tracker = make_picker;
+    options.make_picker = make_picker;
     options.selection_folder = m_data_folder;
     clock* time = options.time;
     auto network = std::make_unique<NetworkContext>(std::move(options));
@@ -124,7 +124,7 @@ Task* TaskPool::TakeFreeSlot()
     const std::lock_guard lock(m_lock);
     for (auto& t : m_tasks)
     {
-        if (t->state_value() == task_state::free_slot)
+        if (t->state() == task_state::free_slot)
         {
             t->Reset(task_state::downloading);
             return t.get();
@@ -216,11 +216,11 @@ Task* TaskPool::StartTask(
 void TaskPool::StopTask(TaskView& view)
 {
     view.stop.set();
-    if (view.task == nullptr || view.state == task_state::checking)
+    if (view.task == nullptr || view.state == view_state::checking)
         return; // a check notices the event itself
     if (view.task->generation() == view.generation)
         view.task->Close();
-    view.state = 5;
+    view.state = view_state::stopped;
 }
 
 peer_host* TaskPool::find_host(std::string_view info_hash)
@@ -237,7 +237,7 @@ std::size_t TaskPool::running_count() const
 {
     std::size_t n = 0;
     for (const auto& t : m_tasks)
-        n += t->state_value() != task_state::free_slot ? 1 : 0;
+        n += t->state() != task_state::free_slot ? 1 : 0;
     return n;
 }
 

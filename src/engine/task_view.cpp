@@ -43,7 +43,7 @@ void Task::FillView(TaskView& view) const
     view.held = m_held.load(std::memory_order_relaxed);
     view.uploaded = m_uploaded.load(std::memory_order_relaxed);
     view.downloaded = m_downloaded.load(std::memory_order_relaxed);
-    view.state = state_value();
+    view.state = view_state_of(state());
     view.announcer_ended = m_announcer_ended.load(std::memory_order_relaxed);
     view.peer_count = m_connected.load(std::memory_order_relaxed);
     view.slot_count = m_slot_count;
@@ -73,10 +73,10 @@ void Task::RefreshView(TaskView& view, tick_t at, bool with_peers) const
 
     view.announcer_ended = m_announcer_ended.load(std::memory_order_relaxed);
     view.tracker_peers = m_tracker_peers.load(std::memory_order_relaxed);
-    const std::uint8_t state = state_value();
-    if (state != view.state)
+    const view_state shown = view_state_of(state());
+    if (shown != view.state)
     {
-        view.state = state;
+        view.state = shown;
         view.flags |= view_flag::state;
     }
     const std::uint16_t peers = m_connected.load(std::memory_order_relaxed);

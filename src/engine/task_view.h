@@ -6,6 +6,7 @@
 
 #include "base/event.h"
 #include "base/tick.h"
+#include "engine/view_state.h"
 #include "net/peer_state.h"
 
 namespace torrent
@@ -39,17 +40,6 @@ inline constexpr std::uint16_t pieces = 0x080;
 inline constexpr std::uint16_t client = 0x100;
 inline constexpr std::uint16_t row_exists = 0x1000;
 } // namespace peer_view_flag
-
-// Display states of a TaskView (the task's own states 0..2, then the window's).
-namespace view_state
-{
-inline constexpr std::uint8_t downloading = 0;
-inline constexpr std::uint8_t uploading = 1;
-inline constexpr std::uint8_t checking = 2;
-inline constexpr std::uint8_t announcer_ended = 3;
-inline constexpr std::uint8_t upload_over = 4;
-inline constexpr std::uint8_t stopped = 5; // no task bound
-} // namespace view_state
 
 // What the window shows of one peer record of a task.
 struct PeerView
@@ -86,7 +76,7 @@ struct TaskView
     std::uint64_t held = 0;
     std::uint64_t uploaded = 0;
     std::uint64_t downloaded = 0;
-    std::uint8_t state = view_state::stopped;
+    view_state state = view_state::stopped;
     bool announcer_ended = false;
     std::uint16_t peer_count = 0;
     std::uint16_t slot_count = 0;

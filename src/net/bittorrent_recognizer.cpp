@@ -39,7 +39,7 @@ accept_result BitTorrentRecognizer::accept_incoming(
     if (host == nullptr)
         return accept_result::refused;
     // A task that has everything only takes peers while it seeds.
-    if (host->is_complete() && host->status() != 1)
+    if (host->IsComplete() && host->state() != task_state::complete)
         return accept_result::refused;
 
     std::size_t n = 0;

@@ -36,7 +36,7 @@ NetworkContext::NetworkContext(network_options opts)
     : m_options(std::move(opts))
     , m_clock(m_options.time != nullptr ? *m_options.time : system_clock())
     , m_observer(m_options.observer != nullptr ? *m_options.observer : silent_observer())
-    , m_torrents(std::move(m_options.make_tracker), m_options.selection_folder)
+    , m_torrents(std::move(m_options.make_picker), m_options.selection_folder)
 {
     m_connect_limit.reset(m_options.max_peers_per_task);
 }

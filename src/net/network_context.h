@@ -36,9 +36,9 @@ struct network_options
     net_observer* observer = nullptr; // null: nothing is told
     clock* time = nullptr; // null: the system clock
     std::chrono::milliseconds drain_limit{3000};
-    // The loaded torrents: the engine's piece tracker factory and the folder of the
+    // The loaded torrents: the engine's piece picker factory and the folder of the
     // file-selection records of single-file torrents (empty: the data folder).
-    torrent_manager::tracker_factory make_tracker;
+    torrent_manager::picker_factory make_picker;
     std::string selection_folder;
     // Plugged in by the engine; without them incoming sockets are only guarded and
     // outgoing connects never complete.

@@ -131,7 +131,7 @@ void PeerConnection::prepare_incoming(std::vector<std::byte> carried)
 void PeerConnection::attach(unique_fd sock, std::uint32_t /*mask*/)
 {
     loop().assert_in_loop_thread();
-    if (m_host.status() >= 3)
+    if (m_host.state() >= task_state::free_slot)
     {
         // The task is stopping: give the record back without sending anything. The socket
         // closes when `sock` goes.

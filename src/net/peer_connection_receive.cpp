@@ -341,7 +341,7 @@ PeerConnection::step PeerConnection::receive_bitfield()
     m_bitfield_in.clear();
     m_slot.have_count.store(bits.count(), std::memory_order_relaxed);
     const bool wanted = m_host.set_peer_bitfield(m_slot.key, bits);
-    const bool we_complete = m_host.status() == 1 || m_host.is_complete();
+    const bool we_complete = m_host.state() == task_state::complete || m_host.IsComplete();
     if (bits.all() && we_complete)
         return close(close_reason::both_complete);
     if (wanted && !m_send.interested)

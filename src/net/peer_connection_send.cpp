@@ -222,7 +222,7 @@ int PeerConnection::compose()
     }
     // Requests: up to 16 outstanding, none while the task checks its data.
     if (!m_recv.choking && m_send.interested && m_outstanding.size() <= max_outstanding
-        && m_host.status() != 2)
+        && m_host.state() != task_state::checking)
     {
         const std::size_t free_slots = max_outstanding - m_outstanding.size();
         for (std::size_t i = 0; i < free_slots && m_send.length + 4 + wire::request_length <= buffer_size;

@@ -49,7 +49,7 @@ void PeerConnection::on_tick()
     // Keep-alive while we still download and no block data has come for a while. A block
     // received by the resume above is stamped later than `now`.
     const tick_t quiet = elapsed_since(now, m_last_block_time);
-    const bool complete = m_host.status() == 1 || m_host.is_complete();
+    const bool complete = m_host.state() == task_state::complete || m_host.IsComplete();
     if (!complete && quiet >= keep_alive_ms && m_send_state == send_state::idle
         && is_due(now, m_next_keep_alive))
     {

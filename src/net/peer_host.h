@@ -12,9 +12,10 @@
 #include "net/connect_owner.h"
 #include "net/peer_have_result.h"
 #include "net/peer_link.h"
+#include "net/task_state.h"
 #include "storage/bitfield.h"
 #include "storage/block_request.h"
-#include "storage/piece_tracker.h"
+#include "storage/picker_sink.h"
 #include "storage/torrent_data.h"
 
 namespace torrent
@@ -53,16 +54,16 @@ protected:
 // state, its peer bookkeeping, its torrent's piece picker, its counters and rate meters.
 // Implemented by the engine's Task.
 //
-// Threads: status, generation and the counters may be read anywhere; the peer bookkeeping
+// Threads: state, generation and the counters may be read anywhere; the peer bookkeeping
 // (is_peer_id_unwelcome .. set_alternate_address) takes the task's locks and is called from
 // the poller and network threads; everything else is network-thread only.
 class peer_host : public connect_owner
 {
 public:
     // ---- identity and state
-    [[nodiscard]] virtual std::uint8_t status() const = 0;
+    [[nodiscard]] virtual task_state state() const = 0;
     // Bytes held cover the total length.
-    [[nodiscard]] virtual bool is_complete() const = 0;
+    [[nodiscard]] virtual bool IsComplete() const = 0;
     [[nodiscard]] virtual std::string_view info_hash() const = 0;
     [[nodiscard]] virtual std::string_view own_peer_id() const = 0;
     [[nodiscard]] virtual event_loop& network_loop() = 0;

@@ -95,10 +95,10 @@ void torrent_data::close() noexcept
     m_storage.close_storage();
 }
 
-void torrent_data::set_tracker(std::unique_ptr<piece_tracker> tracker)
+void torrent_data::set_picker(std::unique_ptr<picker_sink> picker)
 {
     const std::lock_guard lock(m_mutex);
-    m_tracker = std::move(tracker);
+    m_picker = std::move(picker);
 }
 
 std::span<const std::uint8_t> torrent_data::saved_bitmap() const
@@ -203,7 +203,7 @@ block_wanted_result torrent_data::block_wanted_locked(const block_request& block
     if (!m_storage.block_in_range(block))
         return block_wanted_result::out_of_range;
     const bool have = m_storage.have().test(block.index);
-    const bool received = m_tracker != nullptr && m_tracker->is_received(block);
+    const bool received = m_picker != nullptr && m_picker->is_received(block);
     return !have && !received ? block_wanted_result::wanted : block_wanted_result::not_wanted;
 }
 
@@ -226,8 +226,8 @@ write_result torrent_data::write_block_and_verify(
         block.storage = &m_storage;
         if (!m_storage.write_block(block, bytes))
             return write_result::nothing_stored;
-        // Without a tracker nothing knows when a piece is complete: the block is stored.
-        if (m_tracker == nullptr || !m_tracker->mark_received(peer, block))
+        // Without a picker nothing knows when a piece is complete: the block is stored.
+        if (m_picker == nullptr || !m_picker->mark_received(peer, block))
             return write_result::stored;
     }
     catch (const std::exception&)
@@ -242,7 +242,7 @@ write_result torrent_data::write_block_and_verify(
         if (m_storage.check_piece(piece))
         {
             save_have_state();
-            m_tracker->piece_passed(index);
+            m_picker->piece_passed(index);
             return m_storage.have().all() ? write_result::torrent_done : write_result::piece_done;
         }
     }
@@ -252,7 +252,7 @@ write_result torrent_data::write_block_and_verify(
     }
     try
     {
-        m_tracker->drop_piece(index);
+        m_picker->drop_piece(index);
     }
     catch (const std::exception&)
     {

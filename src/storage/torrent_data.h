@@ -11,7 +11,7 @@
 #include "storage/block_request.h"
 #include "storage/check_progress.h"
 #include "storage/mapped_file.h"
-#include "storage/piece_tracker.h"
+#include "storage/picker_sink.h"
 #include "storage/torrent_storage.h"
 
 namespace torrent
@@ -53,7 +53,7 @@ inline constexpr std::int64_t check_stopped = -1;
 
 // One loaded torrent: its storage, its piece-state file (the have bitmap, named by the
 // info-hash and mapped for writing, so the saved state is current up to the last verified
-// piece), the engine's piece tracker and its identity.
+// piece), the engine's piece picker and its identity.
 //
 // Owner: the torrent table (shared, so a caller that found it keeps it alive while it works).
 // Threads: the network thread (block writes and reads, bitfields), the checking worker
@@ -79,7 +79,7 @@ public:
     // Closes the piece-state file and the storage.
     void close() noexcept;
 
-    void set_tracker(std::unique_ptr<piece_tracker> tracker);
+    void set_picker(std::unique_ptr<picker_sink> picker);
 
     // Rebuilds the have bits by hashing every piece (see torrent_storage::full_check), then
     // records the result in the piece-state file. Returns the number of pieces found
@@ -113,7 +113,7 @@ public:
 
     [[nodiscard]] const torrent_storage& storage() const noexcept { return m_storage; }
 
-    [[nodiscard]] piece_tracker* tracker() const noexcept { return m_tracker.get(); }
+    [[nodiscard]] picker_sink* picker() const noexcept { return m_picker.get(); }
 
     [[nodiscard]] std::mutex& io_mutex() const noexcept { return m_mutex; }
 
@@ -133,7 +133,7 @@ private:
     [[nodiscard]] block_wanted_result block_wanted_locked(const block_request& block) const;
 
     torrent_storage m_storage;
-    std::unique_ptr<piece_tracker> m_tracker;
+    std::unique_ptr<picker_sink> m_picker;
     MappedFile m_state_file;
     BlockHandle m_state_view;
     std::vector<std::uint16_t> m_availability;

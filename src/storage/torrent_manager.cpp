@@ -30,8 +30,8 @@ const char* describe(add_result result) noexcept
     return "unknown result";
 }
 
-torrent_manager::torrent_manager(tracker_factory make_tracker, std::string selection_folder)
-    : m_make_tracker(std::move(make_tracker))
+torrent_manager::torrent_manager(picker_factory make_picker, std::string selection_folder)
+    : m_make_picker(std::move(make_picker))
     , m_selection_folder(selection_folder.empty() ? data_folder() : std::move(selection_folder))
 {
 }
@@ -91,8 +91,8 @@ add_result torrent_manager::add_torrent(
     }
 
     info_hash = data->info_hash();
-    if (m_make_tracker)
-        data->set_tracker(m_make_tracker(*data));
+    if (m_make_picker)
+        data->set_picker(m_make_picker(*data));
     if (!m_table.insert(info_hash, data))
         return add_result::duplicate; // added meanwhile by another thread; ours closes here
     return result;

@@ -10,7 +10,7 @@
 
 #include "storage/bitfield.h"
 #include "storage/block_request.h"
-#include "storage/piece_tracker.h"
+#include "storage/picker_sink.h"
 #include "storage/torrent_data.h"
 #include "storage/torrent_table.h"
 
@@ -37,12 +37,12 @@ enum class add_result : std::uint8_t
 class torrent_manager
 {
 public:
-    // Makes the engine's piece tracker for a freshly loaded torrent.
-    using tracker_factory = std::function<std::unique_ptr<piece_tracker>(torrent_data&)>;
+    // Makes the engine's piece picker for a freshly loaded torrent.
+    using picker_factory = std::function<std::unique_ptr<picker_sink>(torrent_data&)>;
 
     // `selection_folder` is the data folder where file-selection records of torrents
     // without a content folder live (the process's data folder when empty).
-    explicit torrent_manager(tracker_factory make_tracker = {}, std::string selection_folder = {});
+    explicit torrent_manager(picker_factory make_picker = {}, std::string selection_folder = {});
 
     // Loads a .torrent: lays out and opens its files under save_folder, maps its
     // piece-state file data_folder/info_hash, and enters it in the table. Fills info_hash
@@ -78,7 +78,7 @@ public:
     [[nodiscard]] const std::string& selection_folder() const noexcept { return m_selection_folder; }
 
 private:
-    tracker_factory m_make_tracker;
+    picker_factory m_make_picker;
     std::string m_selection_folder;
     torrent_table m_table;
 };

@@ -6,6 +6,7 @@
 
 #include "base/event.h"
 #include "net/peer_endpoint.h"
+#include "net/task_state.h"
 #include "tracker/peer_candidate.h"
 
 namespace torrent
@@ -19,15 +20,6 @@ enum class connect_answer : std::uint8_t
     refused = 6, // pending-connect limit reached, or no free record
     known = 7, // the address is already connected or being connected to
 };
-
-// Task states as the announcer sees them.
-namespace task_state
-{
-inline constexpr std::uint8_t downloading = 0;
-inline constexpr std::uint8_t complete = 1;
-inline constexpr std::uint8_t checking = 2;
-inline constexpr std::uint8_t free_slot = 3;
-} // namespace task_state
 
 // What a tracker announcer needs from its task. Implemented by the engine's Task; tests use
 // a stand-in. Everything here is called from the announcer's thread: the counters are read
@@ -44,7 +36,7 @@ public:
     // Stamp that changes whenever the slot is reset or closed; a different stamp means the
     // slot no longer holds the announcer's torrent.
     [[nodiscard]] virtual std::uint64_t generation() const = 0;
-    [[nodiscard]] virtual std::uint8_t state() const = 0;
+    [[nodiscard]] virtual task_state state() const = 0;
 
     // Counters for the request: bytes sent to peers, bytes of piece data held, total length.
     [[nodiscard]] virtual std::uint64_t uploaded() const = 0;
@@ -57,9 +49,10 @@ public:
     // then goes on downloading (and leaves its checking state).
     virtual int check_existing_data(event& stop) = 0;
 
-    // Hands one peer address to the task (the task's Connect). The endpoint carries the
-    // address to try and, for a peer whose internal address is known, the alternate pair.
-    virtual connect_answer connect(PeerEndpoint& endpoint) = 0;
+    // Hands one peer address to the task. The endpoint carries the address to try and, for
+    // a peer whose internal address is known, the alternate pair; the answer's code is also
+    // left in its result byte.
+    virtual connect_answer Connect(PeerEndpoint& endpoint) = 0;
 
     // Moves the addresses the task's connections gathered from peer ids of ours into `out`
     // and clears the task's list (under the task lock).

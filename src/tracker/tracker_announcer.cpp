@@ -189,7 +189,7 @@ bool TrackerAnnouncer::hand_to_task(std::uint64_t key, const candidate_set::slot
     endpoint.port = a.port;
     endpoint.alt_ip = a.alternate_address;
     endpoint.alt_port = a.alternate_port;
-    const connect_answer answer = m_task->connect(endpoint);
+    const connect_answer answer = m_task->Connect(endpoint);
     return answer == connect_answer::connected || answer == connect_answer::known;
 }
 

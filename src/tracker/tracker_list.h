@@ -8,25 +8,16 @@
 
 #include "base/tick.h"
 #include "tracker/announce_request.h"
+#include "tracker/tracker_state.h"
 
 namespace torrent
 {
-
-// States of a tracker entry.
-namespace tracker_state
-{
-inline constexpr std::uint8_t never = 0; // no announce accepted yet: the next says "started"
-inline constexpr std::uint8_t started = 1; // "started" was accepted
-inline constexpr std::uint8_t completed = 2; // "completed" was accepted (sent once per tracker)
-inline constexpr std::uint8_t stopped = 7; // "stopped" was sent
-inline constexpr std::uint8_t unusable = 8; // the fetcher refuses its URL (not http/https)
-} // namespace tracker_state
 
 // One tracker URL of a task.
 struct TrackerEntry
 {
     std::string url;
-    std::uint8_t state = tracker_state::never;
+    tracker_state state = tracker_state::never;
     tick_t next_announce = 0; // may be announced to again once the tick is past it
     // An announce was accepted while the task still had data to fetch; only then does a
     // later complete task report "completed" to this tracker.

@@ -169,7 +169,7 @@ int main(int argc, char** argv)
             }
             next_connect = now + 2000;
         }
-        const std::uint8_t state = task->state_value();
+        const task_state state = task->state();
         if (o.seed_seconds < 0 && state == task_state::complete)
         {
             done_at = now;
@@ -240,7 +240,7 @@ int main(int argc, char** argv)
     const double moved = static_cast<double>(o.seed_seconds < 0 ? task->downloaded() : task->uploaded());
     std::printf(
         "done state=%u held=%llu total=%llu downloaded=%llu uploaded=%llu seconds=%.3f mbps=%.1f\n",
-        static_cast<unsigned>(task->state_value()),
+        static_cast<unsigned>(task->state()),
         static_cast<unsigned long long>(task->held()),
         static_cast<unsigned long long>(task->total_length()),
         static_cast<unsigned long long>(task->downloaded()),

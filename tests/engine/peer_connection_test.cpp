@@ -360,7 +360,7 @@ TEST(PeerDownload, DownloadsEveryPieceFromAScriptedSeedAndAnnouncesThem)
     const made_torrent& t = rig.torrent;
     seed.send_message(wire::bitfield, all_pieces_bitfield(t.piece_count));
     seed.send_message(wire::unchoke);
-    for (int round = 0; round < 200 && rig.task->state_value() != 1; ++round)
+    for (int round = 0; round < 200 && rig.task->state() != task_state::complete; ++round)
     {
         rig.pump();
         rig.ticks(1);
@@ -368,7 +368,7 @@ TEST(PeerDownload, DownloadsEveryPieceFromAScriptedSeedAndAnnouncesThem)
         EXPECT_LE(seed_c->outstanding().size(), PeerConnection::max_outstanding);
         serve_requests(seed, t, ms);
     }
-    ASSERT_EQ(rig.task->state_value(), 1);
+    ASSERT_EQ(rig.task->state(), task_state::complete);
     EXPECT_EQ(test::read_file(rig.save + "/payload.bin"), t.payload);
     EXPECT_EQ(rig.task->held(), t.payload.size());
     EXPECT_EQ(rig.task->downloaded(), t.payload.size());

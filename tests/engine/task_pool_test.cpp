@@ -56,7 +56,7 @@ TEST(TaskPool, OpeningATorrentTwiceLeavesTheFirstTaskItsTorrent)
         nullptr);
     EXPECT_EQ(result, open_task_result::duplicate);
     EXPECT_NE(rig.pool->torrents().find_torrent(rig.torrent.info_hash), nullptr);
-    EXPECT_EQ(rig.task->state_value(), task_state::downloading);
+    EXPECT_EQ(rig.task->state(), task_state::downloading);
     // Its peers still find it.
     EXPECT_TRUE(rig.incoming(other_id(1)));
 }
@@ -64,7 +64,7 @@ TEST(TaskPool, OpeningATorrentTwiceLeavesTheFirstTaskItsTorrent)
 TEST(TaskPool, TorrentWithEveryPieceSavedOpensSeeding)
 {
     wire_rig rig(rig_options{.seeding = true});
-    EXPECT_EQ(rig.task->state_value(), task_state::complete);
+    EXPECT_EQ(rig.task->state(), task_state::complete);
     EXPECT_TRUE(rig.task->IsComplete());
     EXPECT_TRUE(rig.announcer.bound);
     EXPECT_FALSE(rig.announcer.check_first);
@@ -82,11 +82,11 @@ TEST(TaskPool, DataWithoutSavedStateIsCheckedBeforeUse)
     EXPECT_EQ(result, open_task_result::needs_check);
     EXPECT_TRUE(announcer.check_first);
     // No peers until the check has said what is there.
-    EXPECT_EQ(task->state_value(), task_state::checking);
+    EXPECT_EQ(task->state(), task_state::checking);
     EXPECT_FALSE(rig.incoming_for(*task, t.info_hash, other_id(1)));
     event stop;
     EXPECT_EQ(task->check_existing_data(stop), 6);
-    EXPECT_EQ(task->state_value(), task_state::complete);
+    EXPECT_EQ(task->state(), task_state::complete);
     EXPECT_EQ(task->held(), t.payload.size());
     EXPECT_TRUE(task->have_piece(5)); // the picker learned it on the network thread
 }
@@ -103,7 +103,7 @@ TEST(TaskPool, StoppedCheckLeavesTheTaskChecking)
     event stop;
     stop.set();
     EXPECT_LT(task->check_existing_data(stop), 0);
-    EXPECT_EQ(task->state_value(), task_state::checking);
+    EXPECT_EQ(task->state(), task_state::checking);
 }
 
 } // namespace

@@ -75,6 +75,20 @@ PeerEndpoint endpoint(std::uint16_t port)
     return ep;
 }
 
+// Connects the task to the endpoint and answers the record the connect took, or null.
+PeerRecord* connect_record(Task& task, PeerEndpoint& ep)
+{
+    if (task.Connect(ep) != connect_answer::connected)
+        return nullptr;
+    for (std::size_t i = 0; i < task.record_count(); ++i)
+    {
+        PeerRecord& r = task.record(i);
+        if (r.state.load() != peer_state::gone && r.endpoint.ip == ep.ip && r.endpoint.port == ep.port)
+            return &r;
+    }
+    return nullptr;
+}
+
 // A rig whose tasks queue outgoing connects on a poller the test drives.
 struct connect_rig
 {
@@ -102,9 +116,9 @@ TEST(TaskConnect, EveryRecordInUseGivesNoReason)
     connect_rig r(2);
     Task& task = *r.rig.task;
     PeerEndpoint a = endpoint(1001), b = endpoint(1002), c = endpoint(1003);
-    EXPECT_NE(task.Connect(a), nullptr);
-    EXPECT_NE(task.Connect(b), nullptr);
-    EXPECT_EQ(task.Connect(c), nullptr);
+    EXPECT_EQ(task.Connect(a), connect_answer::connected);
+    EXPECT_EQ(task.Connect(b), connect_answer::connected);
+    EXPECT_EQ(task.Connect(c), connect_answer::full);
     EXPECT_EQ(c.result, 0);
     EXPECT_EQ(task.connected_count(), 2);
     EXPECT_EQ(r.poller.pending_count(), 2u);
@@ -115,11 +129,11 @@ TEST(TaskConnect, RefusalsCarryTheirReason)
     connect_rig r(10, 3); // pending-connect limit 2
     Task& task = *r.rig.task;
     PeerEndpoint a = endpoint(1001), again = endpoint(1001), b = endpoint(1002), c = endpoint(1003);
-    ASSERT_NE(task.Connect(a), nullptr);
-    EXPECT_EQ(task.Connect(again), nullptr);
+    ASSERT_EQ(task.Connect(a), connect_answer::connected);
+    EXPECT_EQ(task.Connect(again), connect_answer::known);
     EXPECT_EQ(again.result, 7); // address already known
-    ASSERT_NE(task.Connect(b), nullptr);
-    EXPECT_EQ(task.Connect(c), nullptr);
+    ASSERT_EQ(task.Connect(b), connect_answer::connected);
+    EXPECT_EQ(task.Connect(c), connect_answer::refused);
     EXPECT_EQ(c.result, 6); // two connects wait: the limit is reached
     EXPECT_EQ(task.record(1).state.load(), peer_state::queued);
     EXPECT_TRUE(task.record(1).outgoing.load());
@@ -130,7 +144,7 @@ TEST(TaskConnect, FailedConnectFreesItsRecordAndForgetsTheAddress)
     connect_rig r(4);
     Task& task = *r.rig.task;
     PeerEndpoint a = endpoint(closed_port());
-    PeerRecord* record = task.Connect(a);
+    PeerRecord* record = connect_record(task, a);
     ASSERT_NE(record, nullptr);
     for (int i = 0; i < 50 && task.connected_count() != 0; ++i)
         r.poller.run_once(10);
@@ -138,7 +152,7 @@ TEST(TaskConnect, FailedConnectFreesItsRecordAndForgetsTheAddress)
     EXPECT_EQ(record->state.load(), peer_state::gone);
     PeerEndpoint again = a;
     again.result = 0;
-    EXPECT_NE(task.Connect(again), nullptr);
+    EXPECT_EQ(task.Connect(again), connect_answer::connected);
 }
 
 TEST(TaskConnect, StaleFailureAfterCloseLeavesTheNextTorrentsRecordAlone)
@@ -147,7 +161,7 @@ TEST(TaskConnect, StaleFailureAfterCloseLeavesTheNextTorrentsRecordAlone)
     Task& task = *r.rig.task;
     const hanging_listener hanging;
     PeerEndpoint a = endpoint(hanging.port);
-    ASSERT_NE(task.Connect(a), nullptr);
+    ASSERT_EQ(task.Connect(a), connect_answer::connected);
     r.poller.run_once(0); // the connect is under way when the task closes
     task.Close();
     Task* reopened = r.rig.open(r.rig.torrent, "again.torrent");
@@ -155,7 +169,7 @@ TEST(TaskConnect, StaleFailureAfterCloseLeavesTheNextTorrentsRecordAlone)
     std::uint16_t port = 0;
     const unique_fd listener = listening(port);
     PeerEndpoint b = endpoint(port);
-    PeerRecord* record = task.Connect(b);
+    PeerRecord* record = connect_record(task, b);
     ASSERT_NE(record, nullptr);
     for (int i = 0; i < 5; ++i)
         r.poller.run_once(5);
@@ -177,7 +191,7 @@ TEST(TaskPeers, RecordsAreTakenRoundRobinAndASingleRecordCanBeTaken)
     for (std::uint16_t port = 1001; port <= 1003; ++port)
     {
         PeerEndpoint ep = endpoint(port);
-        PeerRecord* record = task.Connect(ep);
+        PeerRecord* record = connect_record(task, ep);
         ASSERT_NE(record, nullptr);
         for (std::size_t i = 0; i < task.record_count(); ++i)
         {
@@ -189,7 +203,7 @@ TEST(TaskPeers, RecordsAreTakenRoundRobinAndASingleRecordCanBeTaken)
 
     connect_rig one(1);
     PeerEndpoint ep = endpoint(1001);
-    EXPECT_NE(one.rig.task->Connect(ep), nullptr);
+    EXPECT_EQ(one.rig.task->Connect(ep), connect_answer::connected);
 }
 
 TEST(TaskPeers, PeerIdsAreCheckedAndRemembered)
@@ -221,7 +235,7 @@ TEST(TaskLifecycle, CloseFreesTheSlotAndChangesItsGeneration)
     EXPECT_TRUE(task.IsKnownAddress(77, true) == false);
     task.Close();
     EXPECT_NE(task.generation(), before);
-    EXPECT_EQ(task.state_value(), task_state::free_slot);
+    EXPECT_EQ(task.state(), task_state::free_slot);
     EXPECT_EQ(task.connected_count(), 0);
     EXPECT_TRUE(peer->closed());
     EXPECT_EQ(rig.pool->torrents().find_torrent(rig.torrent.info_hash), nullptr);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "metainfo/file_selection.h"
-#include "storage/piece_tracker.h"
+#include "storage/picker_sink.h"
 
 namespace torrent::test
 {
@@ -24,10 +24,10 @@ private:
 
 // Stand-in for the engine's picker: a piece is complete when every one of its blocks
 // (16 KiB and the remainder) has been received.
-class counting_tracker final : public piece_tracker
+class counting_picker final : public picker_sink
 {
 public:
-    counting_tracker(std::uint32_t piece_count, std::uint32_t piece_length, std::uint64_t total)
+    counting_picker(std::uint32_t piece_count, std::uint32_t piece_length, std::uint64_t total)
         : m_piece_length(piece_length)
         , m_total(total)
         , m_received(piece_count)

@@ -35,9 +35,9 @@ protected:
         : manager(
             [this](torrent_data& d)
             {
-                auto t = std::make_unique<test::counting_tracker>(
+                auto t = std::make_unique<test::counting_picker>(
                     d.storage().piece_count(), d.storage().piece_length(), d.storage().total_size());
-                trackers.push_back(t.get());
+                pickers.push_back(t.get());
                 return t;
             },
             dir / "home/")
@@ -75,7 +75,7 @@ protected:
     }
 
     temp_dir dir;
-    std::vector<test::counting_tracker*> trackers;
+    std::vector<test::counting_picker*> pickers;
     torrent_manager manager;
 };
 
@@ -134,7 +134,7 @@ TEST_F(TorrentManagerTest, BlocksAreStoredVerifiedAndSaved)
     EXPECT_TRUE(data->storage().have().test(0));
     EXPECT_EQ(data->saved_bitmap()[0], 0x80);
     EXPECT_EQ(test::read_file(data->state_path()), std::string(1, '\x80'));
-    EXPECT_EQ(trackers[0]->passed, std::vector<std::uint32_t>{0});
+    EXPECT_EQ(pickers[0]->passed, std::vector<std::uint32_t>{0});
 
     // The same piece again: not wanted.
     EXPECT_EQ(send_piece(t, 0), write_result::not_wanted);
@@ -142,7 +142,7 @@ TEST_F(TorrentManagerTest, BlocksAreStoredVerifiedAndSaved)
     // A corrupted piece goes back to the picker and is not saved.
     EXPECT_EQ(send_piece(t, 1, 0x01), write_result::piece_done);
     EXPECT_FALSE(data->storage().have().test(1));
-    EXPECT_EQ(trackers[0]->dropped, std::vector<std::uint32_t>{1});
+    EXPECT_EQ(pickers[0]->dropped, std::vector<std::uint32_t>{1});
     EXPECT_EQ(data->saved_bitmap()[0], 0x80);
 
     EXPECT_EQ(send_piece(t, 2), write_result::piece_done);

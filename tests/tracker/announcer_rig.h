@@ -63,7 +63,7 @@ public:
     static constexpr const char* hash_text = "0123456789ABCDEF0123456789ABCDEF01234567";
 
     std::atomic<std::uint64_t> gen{77};
-    std::atomic<std::uint8_t> task_state{0};
+    std::atomic<torrent::task_state> state_now{torrent::task_state::downloading};
     std::atomic<std::uint64_t> up{0};
     std::atomic<std::uint64_t> have{0};
     std::atomic<std::uint64_t> total{1000};
@@ -77,7 +77,7 @@ public:
 
     [[nodiscard]] std::uint64_t generation() const override { return gen.load(); }
 
-    [[nodiscard]] std::uint8_t state() const override { return task_state.load(); }
+    [[nodiscard]] task_state state() const override { return state_now.load(); }
 
     [[nodiscard]] std::uint64_t uploaded() const override { return up.load(); }
 
@@ -91,7 +91,7 @@ public:
         return check_answer.load();
     }
 
-    connect_answer connect(PeerEndpoint& endpoint) override
+    connect_answer Connect(PeerEndpoint& endpoint) override
     {
         std::lock_guard lock(m_mutex);
         m_connects.push_back({endpoint, m_clock_reading ? m_clock_reading->now() : 0});

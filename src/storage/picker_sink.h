@@ -15,10 +15,10 @@ using peer_key = std::uintptr_t;
 // PiecePicker implements it; the torrent data owns one per torrent.
 // Runs on: the network thread, with the torrent's I/O lock held (see torrent_data), so an
 // implementation must not call back into the torrent data's locking operations.
-class piece_tracker
+class picker_sink
 {
 public:
-    virtual ~piece_tracker() = default;
+    virtual ~picker_sink() = default;
 
     // Records the block as received from `peer`; true when this completed its piece.
     virtual bool mark_received(peer_key peer, const block_request& block) = 0;
