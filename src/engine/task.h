@@ -12,7 +12,9 @@
 
 #include "base/tick.h"
 #include "engine/peer_record.h"
+#include "metainfo/file_selection.h"
 #include "net/peer_host.h"
+#include "storage/torrent_storage.h"
 #include "tracker/announce_sink.h"
 #include "tracker/peer_candidate.h"
 
@@ -98,6 +100,11 @@ public:
     bool IsKnownAddress(std::uint64_t key, bool remember);
     // Announces a verified piece on every connection of the task (network thread).
     void piece_done(std::uint32_t index, bool complete);
+    // The user chose more files while the task runs (window thread): the torrent opens them
+    // and the task downloads their pieces from then on, from the peers it has and those it
+    // meets; a task that was seeding downloads again. Files chosen before stay chosen.
+    // no_space / cannot_open when the new files cannot be made; nothing changes then.
+    [[nodiscard]] open_storage_result choose_more_files(const file_selection& choice);
 
     // ---- display
     void FillView(TaskView& view) const;

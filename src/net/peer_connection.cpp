@@ -246,6 +246,15 @@ void PeerConnection::set_choke(bool choke)
         mark_active();
 }
 
+void PeerConnection::rethink_interest()
+{
+    if (m_open && !m_send.interested && m_host.still_interesting(m_slot.key))
+    {
+        become_interested(true);
+        mark_active();
+    }
+}
+
 void PeerConnection::queue_have(std::uint32_t index, bool torrent_complete)
 {
     if (!m_open)

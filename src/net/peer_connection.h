@@ -92,6 +92,9 @@ public:
 
     // A piece was verified: announce it, drop requests for it, and re-think our interest.
     void queue_have(std::uint32_t index, bool torrent_complete);
+    // We want more than before (files chosen while the task runs): become interested when
+    // the peer has a piece we now want.
+    void rethink_interest();
     // Changes whether we choke the peer; the message goes out first on the next compose.
     void set_choke(bool choke);
 

@@ -95,6 +95,16 @@ void torrent_data::close() noexcept
     m_storage.close_storage();
 }
 
+open_storage_result
+torrent_data::choose_more_files(const file_selection& choice, std::vector<std::uint32_t>& added)
+{
+    const std::lock_guard lock(m_mutex);
+    const open_storage_result result = m_storage.choose_more_files(choice, added);
+    if (result == open_storage_result::ok && !added.empty())
+        save_have_state();
+    return result;
+}
+
 void torrent_data::set_picker(std::unique_ptr<picker_sink> picker)
 {
     const std::lock_guard lock(m_mutex);

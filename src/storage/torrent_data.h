@@ -79,6 +79,12 @@ public:
     // Closes the piece-state file and the storage.
     void close() noexcept;
 
+    // The user chose more files while the torrent is loaded: see
+    // torrent_storage::choose_more_files. The piece-state file is saved with the pieces
+    // that are to be fetched again cleared.
+    [[nodiscard]] open_storage_result
+    choose_more_files(const file_selection& choice, std::vector<std::uint32_t>& added);
+
     void set_picker(std::unique_ptr<picker_sink> picker);
 
     // Rebuilds the have bits by hashing every piece (see torrent_storage::full_check), then

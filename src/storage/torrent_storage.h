@@ -73,6 +73,16 @@ public:
     // Closes and forgets every file; the have bitfield becomes empty.
     void close_storage() noexcept;
 
+    // Chooses more files of an open multi-file torrent (the user chose them while it runs):
+    // every file that `choice` chooses and that was not chosen is created (or opened),
+    // locked and sized, and the pieces it touches become wanted and not present, so they
+    // are fetched. A piece it shares with a file chosen before was only taken, never
+    // verified, while this file was not chosen: it is fetched again too. Files chosen before
+    // stay chosen. `added` lists the files newly chosen. When a file cannot be opened or the
+    // volume is too small, nothing changes and the files this call created are removed.
+    [[nodiscard]] open_storage_result
+    choose_more_files(const file_selection& choice, std::vector<std::uint32_t>& added);
+
     // The piece as spans in file order. With `strict` an index out of range, an unsized
     // file or a short piece raises base_error 7; without it an unsized file gives an empty
     // buffer. `populate` pre-faults the views (for reading the whole piece).

@@ -308,6 +308,56 @@ TEST_F(TorrentManagerTest, VerifiedBoundaryPiecesOfSelectedFilesSurviveARestart)
     }
 }
 
+TEST_F(TorrentManagerTest, FileChosenWhileLoadedIsCreatedAndFetched)
+{
+    const auto t = test::make_multi_file("T", shared_pieces(), 16384);
+    selection_record choice;
+    apply_file_choice(choice, {true, false, true});
+    ASSERT_TRUE(WriteStateFile(choice, dir / "save", "T", dir / "home/"));
+    ASSERT_EQ(add(t, dir / "save/T"), add_result::added);
+    for (const std::uint32_t p : {0u, 1u, 3u})
+        EXPECT_EQ(send_piece(t, p), write_result::piece_done);
+    EXPECT_EQ(send_piece(t, 4), write_result::torrent_done);
+    const auto data = manager.find_torrent(t.info_hash);
+
+    // A folder in b's place: b cannot be opened and nothing changes.
+    ASSERT_TRUE(make_folders(dir / "save/T/b"));
+    std::vector<std::uint32_t> added;
+    EXPECT_EQ(data->choose_more_files(file_selection{}, added), open_storage_result::cannot_open);
+    EXPECT_TRUE(added.empty());
+    bitfield have;
+    ASSERT_TRUE(manager.copy_have(t.info_hash, have));
+    EXPECT_TRUE(have.all());
+    ASSERT_EQ(::rmdir((dir / "save/T/b").c_str()), 0);
+
+    // Chosen: b is created and sized; every piece touching it is fetched, the two shared
+    // with a and c too (they were taken without b's bytes).
+    ASSERT_EQ(data->choose_more_files(file_selection{}, added), open_storage_result::ok);
+    EXPECT_EQ(added, std::vector<std::uint32_t>{1});
+    EXPECT_EQ(test::read_file(dir / "save/T/b").size(), 40000u);
+    ASSERT_TRUE(manager.copy_have(t.info_hash, have));
+    EXPECT_EQ(have.bytes()[0], 0x88);
+    EXPECT_EQ(data->saved_bitmap()[0], 0x88);
+    block_request inside_b{2, 0, 16384, nullptr, 0};
+    EXPECT_EQ(manager.block_wanted(t.info_hash, inside_b), block_wanted_result::wanted);
+    // Choosing the same files again changes nothing.
+    ASSERT_EQ(data->choose_more_files(file_selection{}, added), open_storage_result::ok);
+    EXPECT_TRUE(added.empty());
+    // The engine hands the picker the new have bits, so it forgets the blocks of pieces 1
+    // and 3; the stand-in picker is told so.
+    pickers.back()->drop_piece(1);
+    pickers.back()->drop_piece(3);
+
+    EXPECT_EQ(send_piece(t, 1), write_result::piece_done);
+    EXPECT_EQ(send_piece(t, 2), write_result::piece_done);
+    EXPECT_EQ(send_piece(t, 3, 1), write_result::piece_done); // corrupt: b is verified now
+    ASSERT_TRUE(manager.copy_have(t.info_hash, have));
+    EXPECT_FALSE(have.test(3));
+    EXPECT_EQ(send_piece(t, 3), write_result::torrent_done);
+    EXPECT_EQ(test::read_file(dir / "save/T/b"), t.payload.substr(20000, 40000));
+    EXPECT_EQ(data->saved_bitmap()[0], 0xF8);
+}
+
 TEST_F(TorrentManagerTest, BlockWritesAndAFullCheckOfOneTorrentCanRunTogether)
 {
     const auto files = std::vector<payload_file>{{{"a"}, test::pattern_bytes(2 << 20, 8)}};
