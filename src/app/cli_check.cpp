@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <mutex>
 #include <pthread.h>
 #include <string>
@@ -20,6 +19,7 @@
 #include "base/event.h"
 #include "base/paths.h"
 #include "storage/torrent_manager.h"
+#include "ui/result_text.h"
 
 namespace zorvik::cli
 {
@@ -57,46 +57,6 @@ std::string printable(std::string_view text)
     }
     return out;
 }
-
-// A fresh folder for the piece-state file, removed with its content at the end.
-class scratch_folder
-{
-public:
-    scratch_folder()
-    {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern =
-            torrent::join_path(base != nullptr && *base != '\0' ? base : "/tmp", "zorvik-check-XXXXXX");
-        if (::mkdtemp(pattern.data()) != nullptr)
-            m_path = pattern;
-    }
-
-    ~scratch_folder()
-    {
-        if (m_path.empty())
-            return;
-        // Only the piece-state file lives here.
-        if (DIR* dir = ::opendir(m_path.c_str()))
-        {
-            while (const dirent* entry = ::readdir(dir))
-            {
-                const std::string_view name(entry->d_name);
-                if (name != "." && name != "..")
-                    ::unlinkat(::dirfd(dir), entry->d_name, 0);
-            }
-            ::closedir(dir);
-        }
-        ::rmdir(m_path.c_str());
-    }
-
-    scratch_folder(const scratch_folder&) = delete;
-    scratch_folder& operator=(const scratch_folder&) = delete;
-
-    [[nodiscard]] const std::string& path() const noexcept { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 // Turns SIGINT and SIGTERM into the check's stop event, so an interrupted check still
 // closes its files and removes its scratch folder.
@@ -178,12 +138,17 @@ void report(const torrent::torrent_storage& storage, std::span<const std::uint8_
     std::printf("bytes present: %" PRIu64 "/%" PRIu64 "\n", bytes, storage.total_size());
 
     const auto& files = storage.files();
+    const auto& on_disk = storage.file_states();
     const std::uint64_t pl = storage.piece_length();
     std::size_t complete = 0;
-    std::vector<const char*> states(files.size());
+    std::size_t shown = 0;
+    std::vector<std::string> states(files.size());
     for (std::size_t i = 0; i < files.size(); ++i)
     {
         const torrent::file_entry& f = files[i];
+        if (f.pad)
+            continue; // padding is no file of the user's
+        ++shown;
         bool ok = true;
         if (f.size > 0)
         {
@@ -194,15 +159,23 @@ void report(const torrent::torrent_storage& storage, std::span<const std::uint8_
         }
         if (!f.selected)
             states[i] = "unselected";
+        else if (on_disk[i].missing)
+            states[i] = "missing";
+        else if (on_disk[i].disk_length < f.size)
+            states[i] = "short (" + std::to_string(on_disk[i].disk_length) + " of " + std::to_string(f.size)
+                + " bytes)";
         else if (ok)
             states[i] = "complete";
         else
             states[i] = "incomplete";
         complete += f.selected && ok ? 1 : 0;
     }
-    std::printf("files complete: %zu/%zu\n", complete, files.size());
+    std::printf("files complete: %zu/%zu\n", complete, shown);
     for (std::size_t i = 0; i < files.size(); ++i)
-        std::printf("%s: %s\n", states[i], display_path(storage, i).c_str());
+    {
+        if (!files[i].pad)
+            std::printf("%s: %s\n", states[i].c_str(), display_path(storage, i).c_str());
+    }
 }
 
 } // namespace
@@ -231,21 +204,19 @@ int run_check(std::span<char* const> args)
         return exit_usage;
     }
 
-    scratch_folder scratch;
-    if (scratch.path().empty())
-    {
-        std::perror("zorvik-cli check: cannot make a temporary folder");
-        return exit_read_error;
-    }
-
+    // A check reads: it creates, extends and allocates nothing, and keeps its piece-state
+    // bitmap in memory.
     torrent::torrent_manager manager;
     std::string info_hash;
     std::vector<std::string> trackers;
-    const torrent::add_result added =
-        manager.add_torrent(operands[0], scratch.path(), operands[1], info_hash, trackers);
+    torrent::storage_error why;
+    const torrent::add_result added = manager.add_torrent(
+        operands[0], operands[1], operands[1], info_hash, trackers, &why, torrent::open_mode::check_only);
     if (added != torrent::add_result::added && added != torrent::add_result::needs_check)
     {
-        std::fprintf(stderr, "zorvik-cli check: %s\n", torrent::describe(added));
+        const std::string text = torrent::result_text(
+            static_cast<torrent::open_task_result>(static_cast<std::uint8_t>(added)), why);
+        std::fprintf(stderr, "zorvik-cli check: %s\n", torrent::printable_text(text).c_str());
         return static_cast<int>(added);
     }
 
@@ -268,7 +239,9 @@ int run_check(std::span<char* const> args)
     }
     else if (found < 0)
     {
-        std::fprintf(stderr, "zorvik-cli check: the data cannot be read\n");
+        const torrent::storage_error fault = data->fault();
+        const std::string text = fault ? torrent::result_text(fault) : std::string("the data cannot be read");
+        std::fprintf(stderr, "zorvik-cli check: %s\n", torrent::printable_text(text).c_str());
         status = exit_read_error;
     }
     else

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "net/net_observer.h"
+#include "ui/result_text.h"
 
 namespace zorvik::cli
 {
@@ -24,10 +25,11 @@ public:
 
     void set_upnp_wanted(bool) override {}
 
-    void show_sticky_status(const std::string& text) override
+    void show_sticky_status(torrent::net_status status, const torrent::net_status_detail& detail) override
     {
+        std::string line = torrent::result_text(status, detail);
         const std::lock_guard lock(m_mutex);
-        m_lines.push_back(text);
+        m_lines.push_back(std::move(line));
     }
 
     void chime_connected() override {}

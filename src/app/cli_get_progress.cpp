@@ -4,6 +4,7 @@
 
 #include "engine/task_view.h"
 #include "ui/number_format.h"
+#include "ui/result_text.h"
 #include "ui/ui_text.h"
 
 namespace zorvik::cli
@@ -76,19 +77,23 @@ std::string progress_line(const torrent::TaskView& view, std::int64_t time_left)
     return line;
 }
 
-void progress_printer::message(std::string_view text)
+// Every line is made safe for the terminal here: names and paths from a .torrent (and what
+// peers and trackers say) may hold escape sequences.
+void progress_printer::message(std::string_view raw)
 {
+    const std::string text = torrent::printable_text(raw);
     take_down();
-    std::fprintf(m_out, "%.*s\n", static_cast<int>(text.size()), text.data());
+    std::fprintf(m_out, "%s\n", text.c_str());
     draw();
     std::fflush(m_out);
 }
 
-void progress_printer::error(std::string_view text)
+void progress_printer::error(std::string_view raw)
 {
+    const std::string text = torrent::printable_text(raw);
     take_down();
     std::fflush(m_out);
-    std::fprintf(m_err, "%.*s\n", static_cast<int>(text.size()), text.data());
+    std::fprintf(m_err, "%s\n", text.c_str());
     std::fflush(m_err);
     draw();
     std::fflush(m_out);
@@ -97,7 +102,9 @@ void progress_printer::error(std::string_view text)
 void progress_printer::progress(std::span<const std::string> lines)
 {
     take_down();
-    m_lines.assign(lines.begin(), lines.end());
+    m_lines.clear();
+    for (const std::string& l : lines)
+        m_lines.push_back(torrent::printable_text(l));
     if (m_terminal)
     {
         draw();

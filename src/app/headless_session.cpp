@@ -17,6 +17,7 @@
 #include "storage/torrent_manager.h"
 #include "ui/language_file.h"
 #include "ui/number_format.h"
+#include "ui/result_text.h"
 #include "ui/ui_text.h"
 #include "upnp/start_port_mapping.h"
 
@@ -56,9 +57,18 @@ void load_language_texts(const std::string& folder)
     torrent::install_ui_text(std::move(table));
 }
 
-std::string describe_open(torrent::open_task_result r)
+// The exit status of a torrent that could not be started: the open result for 2..6.
+int open_exit_status(torrent::open_task_result r)
 {
-    return torrent::describe(static_cast<torrent::add_result>(r));
+    switch (r)
+    {
+    case torrent::open_task_result::no_free_slot:
+        return get_exit::no_free_slot;
+    case torrent::open_task_result::no_network:
+        return get_exit::no_network;
+    default:
+        return static_cast<int>(r);
+    }
 }
 
 std::string minutes_text(std::int32_t ms)
@@ -139,12 +149,12 @@ int headless_session::start()
         break;
     case torrent::set_port_result::bind_failed:
         m_out.error(
-            "zorvik-cli get: " + text(torrent::uitext::listen_bind_failed) + " (no free port from "
-            + std::to_string(m_options.listen_port) + " up)");
+            "zorvik-cli get: " + torrent::result_text(torrent::set_port_result::bind_failed)
+            + " (no free port from " + std::to_string(m_options.listen_port) + " up)");
         m_pool.reset();
         return get_exit::no_listen_port;
     case torrent::set_port_result::no_thread:
-        m_out.error("zorvik-cli get: the network threads could not be started");
+        m_out.error("zorvik-cli get: " + torrent::result_text(torrent::set_port_result::no_thread));
         m_pool.reset();
         return get_exit::no_listen_port;
     }
@@ -165,14 +175,15 @@ int headless_session::open_all()
         auto t = std::make_unique<running_task>();
         t->torrent_path = path;
         torrent::open_task_result result{};
-        torrent::Task* task = m_pool->StartTask(path, m_options.save_folder, *t->view, result);
+        torrent::storage_error why;
+        torrent::Task* task = m_pool->StartTask(path, m_options.save_folder, *t->view, result, &why);
         if (task == nullptr)
         {
             m_out.error(
                 "zorvik-cli get: " + text(torrent::uitext::open_file_failed) + " " + path + ": "
-                + describe_open(result));
+                + torrent::result_text(result, why));
             stop(false);
-            return static_cast<int>(result);
+            return open_exit_status(result);
         }
         torrent::TaskView& v = *t->view;
         t->last_state = v.state;
@@ -180,7 +191,9 @@ int headless_session::open_all()
             + m_options.save_folder;
         if (result == torrent::open_task_result::needs_check)
         {
-            line += "; checking the data already on disk";
+            const auto data = m_pool->torrents().find_torrent(v.info_hash);
+            const std::uint32_t n = data != nullptr ? data->pieces_to_check() : 0;
+            line += "; checking the data already on disk (" + std::to_string(n) + " pieces)";
         }
         else
         {
@@ -234,6 +247,14 @@ void headless_session::watch_task(running_task& t, tick_t now)
     }
     t.last_state = state;
     v.state = state;
+    // A disk fault (a file cut short, an I/O error, a read-only file left incomplete) stops
+    // the task with what happened; the other tasks go on.
+    if (const auto data = m_pool->torrents().find_torrent(v.info_hash); data != nullptr && data->failed())
+    {
+        m_out.error("zorvik-cli get: " + v.name + ": " + torrent::result_text(data->fault()));
+        end_task(t, torrent::view_state::announcer_ended);
+        return;
+    }
     if (task.announcer_ended())
     {
         end_task(t, torrent::view_state::announcer_ended);

@@ -24,7 +24,8 @@ namespace zorvik::cli
 class progress_printer;
 
 // Exit statuses of zorvik-cli get. 2..6 are the open results of a torrent that could not
-// be started (invalid, unreadable, already open, too little space, files in use).
+// be started (invalid, unreadable, already open, too little space, files that cannot be
+// opened); the message says what failed.
 namespace get_exit
 {
 inline constexpr int ok = 0;
@@ -33,6 +34,7 @@ inline constexpr int interrupted = 8;
 inline constexpr int no_listen_port = 9;
 inline constexpr int stopped = 10; // a task stopped before it was complete
 inline constexpr int no_network = 11;
+inline constexpr int no_free_slot = 12; // more torrents than task slots
 } // namespace get_exit
 
 // The engine run the way the main window runs it, without a window: the network root on

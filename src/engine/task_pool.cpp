@@ -137,8 +137,11 @@ Task* TaskPool::OpenTask(
     task_announcer& announcer,
     const std::string& torrent_path,
     const std::string& save_folder,
-    open_task_result& result)
+    open_task_result& result,
+    storage_error* why)
 {
+    if (why != nullptr)
+        *why = {};
     Task* task = TakeFreeSlot();
     if (task == nullptr)
     {
@@ -155,7 +158,8 @@ Task* TaskPool::OpenTask(
 
     std::string hash;
     std::vector<std::string> trackers;
-    const add_result added = m_active_torrents->add_torrent(torrent_path, data, save_folder, hash, trackers);
+    const add_result added =
+        m_active_torrents->add_torrent(torrent_path, data, save_folder, hash, trackers, why);
     if (added != add_result::added && added != add_result::needs_check)
     {
         // A failed add leaves nothing in the table. (Removing by hash here would close the
@@ -191,18 +195,24 @@ Task* TaskPool::OpenTask(
 }
 
 Task* TaskPool::StartTask(
-    const std::string& torrent_path, const std::string& save_folder, TaskView& view, open_task_result& result)
+    const std::string& torrent_path,
+    const std::string& save_folder,
+    TaskView& view,
+    open_task_result& result,
+    storage_error* why)
 {
+    if (why != nullptr)
+        *why = {};
     if (!m_network)
     {
-        result = open_task_result::no_free_slot;
+        result = open_task_result::no_network;
         return nullptr;
     }
     auto announcer = std::make_unique<TrackerAnnouncer>(m_network->peer_id(), m_network->external());
     if (!m_favourites_folder.empty())
         announcer->set_favourites_folder(m_favourites_folder);
     tracker_announcer_binding binding(*announcer);
-    Task* task = OpenTask(binding, torrent_path, save_folder, result);
+    Task* task = OpenTask(binding, torrent_path, save_folder, result, why);
     if (task == nullptr)
         return nullptr;
     task->FillView(view);

@@ -21,7 +21,7 @@ class RateMeter;
 class task_announcer;
 struct TaskView;
 
-// Result of OpenTask: the torrent add's codes, and 6 also when no slot is free.
+// Result of OpenTask and StartTask: the torrent add's codes, then the pool's own.
 enum class open_task_result : std::uint8_t
 {
     opened = 1,
@@ -31,7 +31,8 @@ enum class open_task_result : std::uint8_t
     no_space = 5,
     cannot_open = 6, // files or the piece-state file cannot be opened or created
     needs_check = 7, // opened; the data on disk is checked before the first announce
-    no_free_slot = 6,
+    no_free_slot = 8, // every task slot is in use
+    no_network = 9, // StartTask before the network root was started (SetPort)
 };
 
 void PrintTo(open_task_result r, std::ostream* os);
@@ -76,12 +77,13 @@ public:
     [[nodiscard]] Task* TakeFreeSlot();
 
     // Opens a torrent in a free slot (see open_task_result) and binds the announcer to it.
-    // The slot is free again when the open fails.
+    // The slot is free again when the open fails; `why`, when given, then says what failed.
     [[nodiscard]] Task* OpenTask(
         task_announcer& announcer,
         const std::string& torrent_path,
         const std::string& save_folder,
-        open_task_result& result);
+        open_task_result& result,
+        storage_error* why = nullptr);
 
     // Starting a task as the window does: a tracker announcer, the open, the view filled,
     // the announcer given the view's stop event and started on its own thread. The view
@@ -90,7 +92,8 @@ public:
         const std::string& torrent_path,
         const std::string& save_folder,
         TaskView& view,
-        open_task_result& result);
+        open_task_result& result,
+        storage_error* why = nullptr);
     // Stopping a task: its stop event is signalled, and unless it is checking its data it is
     // closed at once and the view shows it stopped.
     void StopTask(TaskView& view);

@@ -106,6 +106,9 @@ void Task::block_stored(const block_request& block, write_result result)
         SetState(task_state::complete);
         piece_done(block.index, true);
         break;
+    case write_result::disk_failed:
+        // The torrent keeps the fault and takes no more blocks; whoever runs the task
+        // (the window) sees torrent_data::failed() and stops it with the fault's message.
     case write_result::nothing_stored:
     case write_result::not_wanted:
     case write_result::stored:

@@ -55,6 +55,9 @@ inline constexpr std::uint8_t handle_misuse = 13;
 inline constexpr std::uint8_t mapping_unusable = 14;
 // wrong kind or absent dictionary key in a bvalue accessor
 inline constexpr std::uint8_t kind_mismatch = 15;
+// a mapped page cannot be read or written (the file shrank under the mapping, or the disk
+// failed): the access raised SIGBUS and was abandoned
+inline constexpr std::uint8_t mapped_fault = 16;
 } // namespace err
 
 } // namespace torrent

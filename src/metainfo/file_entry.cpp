@@ -8,7 +8,7 @@ namespace torrent
 
 bool is_safe_path_component(std::string_view component) noexcept
 {
-    if (component == "." || component == "..")
+    if (component == "." || component == ".." || component.size() > max_component_bytes)
         return false;
     return component.find('/') == std::string_view::npos && component.find('\0') == std::string_view::npos;
 }
@@ -17,6 +17,12 @@ file_entry_reader::file_entry_reader(const bvalue& files, std::string* why)
     : m_files(&files.as_list())
     , m_why(why)
 {
+    if (m_files->size() > max_file_count)
+        fail_rule(
+            err::invalid_info,
+            m_why,
+            std::to_string(m_files->size()) + " files; at most " + std::to_string(max_file_count)
+                + " are supported");
 }
 
 void file_entry_reader::read(file_entry& entry)
@@ -31,6 +37,12 @@ void file_entry_reader::read(file_entry& entry)
         required_key(item, "path", bvalue_kind::list, m_why, context).as_list();
     if (components.empty())
         fail_rule(err::invalid_file_entry, m_why, context + "\"path\" is empty");
+    if (components.size() > max_path_components)
+        fail_rule(
+            err::invalid_file_entry,
+            m_why,
+            context + "the path is " + std::to_string(components.size()) + " components deep; at most "
+                + std::to_string(max_path_components) + " are allowed");
     const std::int64_t size = required_key(item, "length", bvalue_kind::integer, m_why, context).as_int64();
 
     // An empty component is only allowed in a padding entry of size 0. A component that
@@ -50,11 +62,23 @@ void file_entry_reader::read(file_entry& entry)
                     context + "empty path component in a file of " + std::to_string(size) + " bytes");
             entry.placeholder = true;
         }
+        else if (text.size() > max_component_bytes)
+        {
+            fail_rule(
+                err::invalid_file_entry,
+                m_why,
+                context + "a path component of " + std::to_string(text.size())
+                    + " bytes is longer than the system allows (" + std::to_string(max_component_bytes)
+                    + ")");
+        }
         else if (!is_safe_path_component(text))
         {
             fail_rule(err::invalid_file_entry, m_why, context + "unsafe path component \"" + text + "\"");
         }
     }
+    entry.pad = false;
+    if (const bvalue* attr = item.find("attr"); attr != nullptr && attr->kind() == bvalue_kind::string)
+        entry.pad = attr->as_string().find('p') != std::string::npos;
 
     if (size < 0 || size > max_file_entry_size)
         fail_rule(
@@ -64,8 +88,18 @@ void file_entry_reader::read(file_entry& entry)
 
     entry.path.clear();
     entry.path.reserve(components.size());
+    std::size_t bytes = 0;
     for (const bvalue& component : components)
+    {
         entry.path.push_back(component.as_string());
+        bytes += component.as_string().size() + 1;
+    }
+    if (bytes > max_relative_path_bytes)
+        fail_rule(
+            err::invalid_file_entry,
+            m_why,
+            context + "the path is " + std::to_string(bytes - 1) + " bytes long; the system allows "
+                + std::to_string(max_relative_path_bytes));
     entry.size = static_cast<std::uint64_t>(size);
     entry.offset = m_offset;
     m_offset += entry.size;

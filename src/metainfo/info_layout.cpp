@@ -56,7 +56,7 @@ void info_layout::apply_selection(const file_selection& selection)
     for (std::size_t i = 0; i < files.size(); ++i)
     {
         file_entry& f = files[i];
-        f.selected = !multi_file || selection.is_chosen(i);
+        f.selected = !f.pad && (!multi_file || selection.is_chosen(i));
         if (f.selected)
             selected_size += f.size;
     }
@@ -119,8 +119,10 @@ info_layout parse_info_layout(const bvalue& info, std::string* why)
             f.first_piece = static_cast<std::int32_t>(f.offset / layout.piece_length);
             f.end_piece = static_cast<std::int32_t>((f.offset + f.size) / layout.piece_length);
             // Two entries naming one file would write different data to it. Padding
-            // entries are never created, so they may repeat.
-            if (!f.placeholder && !paths.insert(joined_path(f.path)).second)
+            // entries are never created, so they may repeat (and are never selected).
+            if (f.pad)
+                f.selected = false;
+            if (!f.placeholder && !f.pad && !paths.insert(joined_path(f.path)).second)
                 fail_rule(
                     err::invalid_file_entry,
                     why,
@@ -130,7 +132,9 @@ info_layout parse_info_layout(const bvalue& info, std::string* why)
 
     const file_entry& last = layout.files.back();
     layout.total_size = last.offset + last.size;
-    layout.selected_size = layout.total_size;
+    layout.selected_size = 0;
+    for (const file_entry& f : layout.files)
+        layout.selected_size += f.selected ? f.size : 0;
 
     if (pieces.size() % 20 != 0)
         fail_rule(

@@ -62,6 +62,7 @@ void summarize(const torrent_metainfo& metainfo, torrent_summary& out, const fil
         row.offset = entry.offset;
         row.first_piece = static_cast<std::int32_t>(entry.offset / piece_length);
         row.end_piece = static_cast<std::int32_t>((entry.offset + entry.size) / piece_length);
+        row.pad = entry.pad;
     }
     out.total_size = reader.running_offset();
 
@@ -72,18 +73,32 @@ void summarize(const torrent_metainfo& metainfo, torrent_summary& out, const fil
             out.selected_size = 0;
             for (std::size_t i = 0; i < out.files.size(); ++i)
             {
-                if (record->is_chosen(i))
+                if (record->is_chosen(i) && !out.files[i].pad)
                     out.selected_size += out.files[i].size;
             }
         }
         else
         {
-            out.selected_size = out.total_size;
+            out.selected_size = 0;
+            for (const summary_file& row : out.files)
+                out.selected_size += row.pad ? 0 : row.size;
         }
     }
 }
 
 } // namespace
+
+std::vector<std::size_t> user_file_indices(const torrent_summary& summary)
+{
+    std::vector<std::size_t> out;
+    out.reserve(summary.files.size());
+    for (std::size_t i = 0; i < summary.files.size(); ++i)
+    {
+        if (!summary.files[i].pad)
+            out.push_back(i);
+    }
+    return out;
+}
 
 summary_result read_torrent_summary(
     const torrent_metainfo& metainfo, torrent_summary& out, const file_selection_source* selection)

@@ -20,6 +20,8 @@ struct summary_file
     std::uint64_t offset = 0;
     std::int32_t first_piece = -1;
     std::int32_t end_piece = -1; // (offset + size) / piece_length
+    // A padding file: part of the piece geometry, never on disk, never shown to the user.
+    bool pad = false;
 };
 
 // What the light reader tells the window and task creation about a .torrent.
@@ -43,6 +45,10 @@ struct torrent_summary
     // The raw info-hash.
     sha1_digest info_hash_bytes{};
 };
+
+// Indices (in metainfo order, as the file-selection record counts them) of the files a user
+// sees: every file but the padding files.
+[[nodiscard]] std::vector<std::size_t> user_file_indices(const torrent_summary& summary);
 
 enum class summary_result : std::uint8_t
 {

@@ -19,6 +19,7 @@ BlockHandle::BlockHandle(BlockView* view) noexcept
 BlockHandle::BlockHandle(const BlockHandle& other) noexcept
     : m_view(other.m_view)
     , m_placeholder(other.m_placeholder)
+    , m_zeros(other.m_zeros)
     , m_placeholder_length(other.m_placeholder_length)
 {
     if (m_view != nullptr)
@@ -34,6 +35,7 @@ BlockHandle& BlockHandle::operator=(const BlockHandle& other) noexcept
         release();
         m_view = other.m_view;
         m_placeholder = other.m_placeholder;
+        m_zeros = other.m_zeros;
         m_placeholder_length = other.m_placeholder_length;
     }
     return *this;
@@ -42,6 +44,7 @@ BlockHandle& BlockHandle::operator=(const BlockHandle& other) noexcept
 BlockHandle::BlockHandle(BlockHandle&& other) noexcept
     : m_view(std::exchange(other.m_view, nullptr))
     , m_placeholder(std::exchange(other.m_placeholder, false))
+    , m_zeros(std::exchange(other.m_zeros, false))
     , m_placeholder_length(std::exchange(other.m_placeholder_length, 0))
 {
 }
@@ -53,6 +56,7 @@ BlockHandle& BlockHandle::operator=(BlockHandle&& other) noexcept
         release();
         m_view = std::exchange(other.m_view, nullptr);
         m_placeholder = std::exchange(other.m_placeholder, false);
+        m_zeros = std::exchange(other.m_zeros, false);
         m_placeholder_length = std::exchange(other.m_placeholder_length, 0);
     }
     return *this;
@@ -63,6 +67,13 @@ BlockHandle BlockHandle::placeholder(std::uint32_t length) noexcept
     BlockHandle h;
     h.m_placeholder = true;
     h.m_placeholder_length = length;
+    return h;
+}
+
+BlockHandle BlockHandle::zeros(std::uint32_t length) noexcept
+{
+    BlockHandle h = placeholder(length);
+    h.m_zeros = true;
     return h;
 }
 
@@ -88,6 +99,7 @@ void BlockHandle::release() noexcept
 {
     BlockView* view = std::exchange(m_view, nullptr);
     m_placeholder = false;
+    m_zeros = false;
     m_placeholder_length = 0;
     if (view == nullptr)
         return;

@@ -73,6 +73,10 @@ public:
 
     [[nodiscard]] static BlockHandle placeholder(std::uint32_t length) noexcept;
 
+    // A block of `length` zero bytes with no file behind it (a padding file of the torrent):
+    // it reads as zeros, takes part in hashing as zeros, and bytes written to it are dropped.
+    [[nodiscard]] static BlockHandle zeros(std::uint32_t length) noexcept;
+
     // Start of the block's bytes. Raises base_error 13 for a placeholder or an empty handle.
     [[nodiscard]] std::byte* data() const;
 
@@ -80,7 +84,9 @@ public:
     // the block does not lie inside its view (a broken invariant).
     [[nodiscard]] std::uint32_t length() const;
 
-    [[nodiscard]] bool is_placeholder() const noexcept { return m_placeholder; }
+    [[nodiscard]] bool is_placeholder() const noexcept { return m_placeholder && !m_zeros; }
+
+    [[nodiscard]] bool is_zeros() const noexcept { return m_zeros; }
 
     [[nodiscard]] bool empty() const noexcept { return m_view == nullptr && !m_placeholder; }
 
@@ -97,6 +103,7 @@ private:
 
     BlockView* m_view = nullptr;
     bool m_placeholder = false;
+    bool m_zeros = false; // a placeholder that reads as zeros
     std::uint32_t m_placeholder_length = 0;
 };
 

@@ -10,16 +10,13 @@
 #include <unistd.h>
 
 #include "metainfo/base_error.h"
+#include "storage/beneath.h"
+#include "storage/mapped_access.h"
 
 namespace torrent
 {
 
-bool MappedFile::Open(
-    const std::string& path,
-    std::uint32_t block_size,
-    std::uint32_t start_offset,
-    bool writable,
-    bool create) noexcept
+bool MappedFile::check_geometry(std::uint32_t block_size, std::uint32_t start_offset) noexcept
 {
     Close();
     m_errno = 0;
@@ -28,18 +25,62 @@ bool MappedFile::Open(
         m_errno = EINVAL;
         return false;
     }
-    m_block_size = block_size;
-    m_start_offset = start_offset;
-    m_writable = writable;
+    return true;
+}
+
+bool MappedFile::Open(
+    const std::string& path,
+    std::uint32_t block_size,
+    std::uint32_t start_offset,
+    bool writable,
+    bool create) noexcept
+{
+    if (!check_geometry(block_size, start_offset))
+        return false;
+    unique_fd fd;
     if (m_file_backed)
     {
         const int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | (create ? O_CREAT : 0);
-        unique_fd fd(::open(path.c_str(), flags, 0644));
+        fd.reset(::open(path.c_str(), flags, 0644));
         if (!fd)
         {
             m_errno = errno;
             return false;
         }
+    }
+    return adopt(std::move(fd), block_size, start_offset, writable);
+}
+
+bool MappedFile::Open(
+    int root,
+    const std::string& relative,
+    std::uint32_t block_size,
+    std::uint32_t start_offset,
+    bool writable,
+    bool create) noexcept
+{
+    if (!check_geometry(block_size, start_offset))
+        return false;
+    unique_fd fd;
+    if (m_file_backed)
+    {
+        const int flags = (writable ? O_RDWR : O_RDONLY) | (create ? O_CREAT : 0);
+        fd = open_beneath(root, relative, flags, 0644, &m_errno);
+        if (!fd)
+            return false;
+    }
+    return adopt(std::move(fd), block_size, start_offset, writable);
+}
+
+bool MappedFile::adopt(
+    unique_fd fd, std::uint32_t block_size, std::uint32_t start_offset, bool writable) noexcept
+{
+    install_mapping_fault_handler();
+    m_block_size = block_size;
+    m_start_offset = start_offset;
+    m_writable = writable;
+    if (m_file_backed)
+    {
         // Nobody else may work on the file while we hold it (another copy of the program,
         // or a second torrent naming the same file).
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
@@ -70,6 +111,28 @@ bool MappedFile::Open(
         Close();
         return false;
     }
+    return true;
+}
+
+bool MappedFile::touch() noexcept
+{
+    return m_fd && ::futimens(m_fd.get(), nullptr) == 0;
+}
+
+bool MappedFile::stat(struct stat& out) const noexcept
+{
+    return m_fd && ::fstat(m_fd.get(), &out) == 0;
+}
+
+bool MappedFile::disk_length(std::uint64_t& out) const noexcept
+{
+    struct stat st
+    {
+    };
+
+    if (!stat(st))
+        return false;
+    out = static_cast<std::uint64_t>(st.st_size);
     return true;
 }
 
@@ -152,6 +215,19 @@ BlockHandle MappedFile::GetBlock(std::uint32_t index, bool for_writing, bool pop
         const std::uint32_t length = block_length(index);
         if (!m_file_backed)
             return BlockHandle::placeholder(length);
+        // Map only what the file holds: a file that another program cut short would raise
+        // SIGBUS on the first touch of the missing pages.
+        std::uint64_t on_disk = 0;
+        if (!disk_length(on_disk))
+        {
+            m_errno = errno;
+            throw base_error(err::mapping_unusable);
+        }
+        if (on_disk < offset + length)
+        {
+            m_errno = 0;
+            throw base_error(err::mapped_size);
+        }
         // Map the whole huge-page window(s) around the block, so that huge pages of the page
         // cache are mapped with one entry each; only the block's own pages are touched.
         const std::uint64_t window = mapped_view::window();
@@ -171,7 +247,7 @@ BlockHandle MappedFile::GetBlock(std::uint32_t index, bool for_writing, bool pop
             // Blocks of a piece arrive one after the other and neighbouring pieces share the
             // window: fault in the whole window (within the file) at once, which lets the
             // page cache take it as one huge page where it can.
-            const std::uint64_t stop = std::min(end, m_length);
+            const std::uint64_t stop = std::min({end, m_length, on_disk});
             v.populate(0, static_cast<std::size_t>(stop - start), true);
         }
         else if (populate)

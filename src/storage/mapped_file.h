@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "base/unique_fd.h"
@@ -48,6 +49,16 @@ public:
         bool writable,
         bool create) noexcept;
 
+    // The same for `relative` beneath the folder `root` (see open_beneath): a link that
+    // leads out of that folder fails the open with last_error() EXDEV.
+    [[nodiscard]] bool Open(
+        int root,
+        const std::string& relative,
+        std::uint32_t block_size,
+        std::uint32_t start_offset,
+        bool writable,
+        bool create) noexcept;
+
     // Sets the length. A file-backed object grows the file on disk to it, reserving its
     // blocks; a file longer than `length` raises base_error 12, a failure to size (a full
     // disk, a read-only file) raises 14.
@@ -56,7 +67,10 @@ public:
     // The block `index` (counted from the file's first piece), mapped for reading or for
     // writing. `populate` pre-faults the pages of a new view (for whole-block reads).
     // Raises 14 when the file is not open, the index is out of range, a writable block is
-    // asked of a read-only file, or the mapping fails.
+    // asked of a read-only file, or the mapping fails; 12 when the file on disk has become
+    // shorter than the block's end (only what the file holds is mapped). Bytes of a view
+    // are touched only through the guarded calls of mapped_access.h: the file can still
+    // shrink after the view was made.
     [[nodiscard]] BlockHandle GetBlock(std::uint32_t index, bool for_writing, bool populate = false);
 
     // Lets go of the file; views still held stay valid until their handles go.
@@ -88,6 +102,13 @@ public:
 
     [[nodiscard]] int last_error() const noexcept { return m_errno; }
 
+    // The file's length on disk now (fstat); false when it cannot be asked.
+    [[nodiscard]] bool disk_length(std::uint64_t& out) const noexcept;
+    // Sets the file's modification time to now; false when it is not open or the call fails.
+    bool touch() noexcept;
+    // fstat of the open file; false when it is not open or the call fails.
+    [[nodiscard]] bool stat(struct stat& out) const noexcept;
+
     // How many views with no handle left stay mapped for reuse (oldest unmapped first).
     // Unmapping a view costs a TLB flush, which is dear on virtual machines, and blocks
     // arrive in runs of 16 KiB pieces of one block: keeping a few views mapped turns one
@@ -110,6 +131,9 @@ private:
     void drop_idle(BlockView* view) noexcept;
     void trim_idle() noexcept;
     void size_blocks();
+    [[nodiscard]] bool
+    adopt(unique_fd fd, std::uint32_t block_size, std::uint32_t start_offset, bool writable) noexcept;
+    [[nodiscard]] bool check_geometry(std::uint32_t block_size, std::uint32_t start_offset) noexcept;
 
     std::uint32_t m_block_size = 0;
     std::uint32_t m_start_offset = 0;

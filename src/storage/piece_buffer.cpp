@@ -5,11 +5,38 @@
 #include <span>
 
 #include "metainfo/base_error.h"
+#include "storage/mapped_access.h"
 
 namespace torrent
 {
+namespace
+{
 
-void piece_buffer::add(BlockHandle handle)
+// One span fed to the hasher inside the fault guard: nothing here needs cleaning up when
+// the guard abandons it.
+struct hash_step
+{
+    sha1_hasher* hasher;
+    std::span<const std::byte> bytes;
+    bool ok;
+};
+
+void run_hash_step(void* context) noexcept
+{
+    auto* step = static_cast<hash_step*>(context);
+    try
+    {
+        step->hasher->update(step->bytes);
+    }
+    catch (const std::exception&)
+    {
+        step->ok = false;
+    }
+}
+
+} // namespace
+
+void piece_buffer::add(BlockHandle handle, std::uint32_t file)
 {
     if (m_index < 0)
         throw base_error(err::piece_hash);
@@ -18,7 +45,7 @@ void piece_buffer::add(BlockHandle handle)
         return;
     if (handle.is_placeholder())
         m_no_data = true;
-    m_spans.push_back(piece_span{m_length, std::move(handle)});
+    m_spans.push_back(piece_span{m_length, std::move(handle), file});
     m_length += len;
 }
 
@@ -38,27 +65,35 @@ sha1_digest piece_buffer::digest() const
 {
     if (m_index < 0 || m_spans.empty())
         throw base_error(err::piece_hash);
-    // A piece touches only a handful of files; keep the span list on the stack for the
-    // common case.
-    constexpr std::size_t inline_spans = 8;
-    std::array<std::span<const std::byte>, inline_spans> small;
-    std::vector<std::span<const std::byte>> large;
-    std::span<std::span<const std::byte>> list;
-    if (m_spans.size() <= inline_spans)
-        list = std::span(small).first(m_spans.size());
-    else
+    m_faulted_file = -1;
+    sha1_hasher hasher(err::piece_hash);
+    for (const piece_span& span : m_spans)
     {
-        large.resize(m_spans.size());
-        list = large;
-    }
-    for (std::size_t i = 0; i < m_spans.size(); ++i)
-    {
-        const BlockHandle& h = m_spans[i].handle;
+        const BlockHandle& h = span.handle;
+        if (h.is_zeros())
+        {
+            // Padding: zeros, fed from one static block.
+            static constexpr std::array<std::byte, 65536> zero{};
+            for (std::uint32_t left = h.length(); left > 0;)
+            {
+                const std::uint32_t n = std::min<std::uint32_t>(left, zero.size());
+                hasher.update(std::span<const std::byte>(zero.data(), n));
+                left -= n;
+            }
+            continue;
+        }
         if (h.is_placeholder() || h.empty())
             throw base_error(err::piece_hash);
-        list[i] = std::span<const std::byte>(h.data(), h.length());
+        hash_step step{&hasher, std::span<const std::byte>(h.data(), h.length()), true};
+        if (!guarded_run(run_hash_step, &step))
+        {
+            m_faulted_file = span.file;
+            throw base_error(err::mapped_fault);
+        }
+        if (!step.ok)
+            throw base_error(err::piece_hash);
     }
-    return sha1(list, err::piece_hash);
+    return hasher.finish();
 }
 
 std::string piece_buffer::digest_text() const

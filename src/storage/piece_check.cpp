@@ -15,6 +15,20 @@
 namespace torrent
 {
 
+sha1_digest torrent_storage::digest_of(const piece_buffer& piece)
+{
+    try
+    {
+        return piece.digest();
+    }
+    catch (const base_error& e)
+    {
+        if (e.code() == err::mapped_fault)
+            m_fault_file = piece.faulted_file();
+        throw;
+    }
+}
+
 void torrent_storage::note_have(std::uint32_t bytes) noexcept
 {
     m_have_count.fetch_add(1, std::memory_order_relaxed);
@@ -55,7 +69,7 @@ bool torrent_storage::check_piece(piece_buffer& buffer)
     {
         if (buffer.spans().empty())
             return false;
-        if (buffer.digest() != m_layout.piece_digest(i))
+        if (digest_of(buffer) != m_layout.piece_digest(i))
             return false;
     }
     m_have.set(i, true);
@@ -73,30 +87,50 @@ bool torrent_storage::full_check(
     const std::size_t used = m_have.byte_count();
     if (bitmap.size() < used)
         throw base_error(err::bitfield_size_mismatch);
+    const std::uint32_t n = piece_count();
+    if (options.only != nullptr && options.only->bit_count() != n)
+        throw base_error(err::bitfield_size_mismatch);
     {
         std::unique_lock<std::mutex> lock;
         if (options.guard != nullptr)
             lock = std::unique_lock<std::mutex>(*options.guard);
-        std::fill_n(bitmap.begin(), used, std::uint8_t{0});
+        if (options.only == nullptr)
+            std::fill_n(bitmap.begin(), used, std::uint8_t{0});
+        else
+        {
+            for (std::uint32_t i = 0; i < n; ++i)
+            {
+                if (options.only->test(i))
+                    bitmap[i / 8] &= static_cast<std::uint8_t>(~(0x80u >> (i % 8)));
+            }
+        }
     }
     if (options.pause_ms == 0 && options.workers > 1)
     {
         std::mutex own;
         return full_check_parallel(
-            progress, stop, bitmap, options.guard != nullptr ? *options.guard : own, options.workers);
+            progress, stop, bitmap, options.guard != nullptr ? *options.guard : own, options);
     }
-    const std::uint32_t n = piece_count();
     for (std::uint32_t i = 0; i < n; ++i)
     {
+        if (options.only != nullptr && !options.only->test(i))
+            continue;
         bool has_data = false;
         {
             std::unique_lock<std::mutex> lock;
             if (options.guard != nullptr)
                 lock = std::unique_lock<std::mutex>(*options.guard);
+            // A piece of a file that is missing or short on disk is absent (a check that
+            // may create nothing finds such files).
+            if (!piece_on_disk(i))
+            {
+                set_have(i, false);
+                continue;
+            }
             // Pre-fault the views: the whole piece is read at once.
             piece_buffer piece = read_piece(i, false, true, true);
             has_data = !piece.no_data();
-            const bool ok = has_data && piece.digest() == m_layout.piece_digest(i);
+            const bool ok = has_data && digest_of(piece) == m_layout.piece_digest(i);
             if (ok)
                 bitmap[i / 8] |= static_cast<std::uint8_t>(0x80u >> (i % 8));
             set_have(i, ok);
@@ -116,9 +150,10 @@ bool torrent_storage::full_check_parallel(
     event& stop,
     std::span<std::uint8_t> bitmap,
     std::mutex& guard,
-    unsigned workers)
+    const full_check_options& options)
 {
     const std::uint32_t n = piece_count();
+    const unsigned workers = options.workers;
     std::atomic<std::uint32_t> next{0};
     std::atomic<bool> stopped{false};
     std::mutex error_mutex;
@@ -135,9 +170,16 @@ bool torrent_storage::full_check_parallel(
                 const std::uint32_t i = next.fetch_add(1, std::memory_order_relaxed);
                 if (i >= n)
                     return;
+                if (options.only != nullptr && !options.only->test(i))
+                    continue;
                 piece_buffer piece;
                 {
                     const std::lock_guard lock(guard);
+                    if (!piece_on_disk(i))
+                    {
+                        set_have(i, false);
+                        continue;
+                    }
                     piece = read_piece(i, false, true, true);
                 }
                 const bool has_data = !piece.no_data();
@@ -145,6 +187,14 @@ bool torrent_storage::full_check_parallel(
                 try
                 {
                     ok = has_data && piece.digest() == m_layout.piece_digest(i);
+                }
+                catch (const base_error& e)
+                {
+                    const std::lock_guard lock(guard);
+                    if (e.code() == err::mapped_fault)
+                        m_fault_file = piece.faulted_file();
+                    piece.release();
+                    throw;
                 }
                 catch (...)
                 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -31,11 +32,13 @@ enum class load_result : std::uint8_t
 
 enum class write_result : std::uint8_t
 {
-    nothing_stored = 0, // no data, unknown torrent, or the write failed
+    nothing_stored = 0, // no data, unknown torrent, or a malformed block
     not_wanted = 1, // piece already present or block already held
     stored = 2, // block stored, piece not yet complete
     piece_done = 3, // piece complete: verified and recorded, or failed and handed back
     torrent_done = 4, // piece verified and every piece of the torrent is now present
+    disk_failed = 5, // the disk failed the write, the read-back or the piece-state file:
+                     // the torrent holds the fault (fault()) and takes no more blocks
 };
 
 enum class block_wanted_result : std::uint8_t
@@ -70,14 +73,34 @@ public:
 
     // Lays out the torrent under save_folder and opens its piece-state file
     // data_folder/info_hash. `selection` supplies the file choice (all files when null).
+    // The saved state is trusted except for the pieces of files that had to be created,
+    // whose length differs from the torrent's, or that were modified after the piece-state
+    // file was last written: those are cleared, and checked again (needs_check) unless
+    // their file was created. A failure says why in open_error() and removes the files and
+    // folders this load created. A check_only load creates, extends and writes nothing:
+    // the piece-state file is a private one in memory, and the result is needs_check.
     [[nodiscard]] load_result load(
         std::shared_ptr<const torrent_metainfo> metainfo,
         const std::string& save_folder,
         const std::string& data_folder,
-        const file_selection_source* selection);
+        const file_selection_source* selection,
+        open_mode mode = open_mode::download);
 
-    // Closes the piece-state file and the storage.
+    [[nodiscard]] const storage_error& open_error() const noexcept { return m_open_error; }
+
+    // Closes the storage and then the piece-state file, whose modification time is set
+    // last, so that it is not older than any content it describes.
     void close() noexcept;
+
+    // The disk fault that stopped the torrent's block operations (fault none while there is
+    // none). Once failed, blocks are neither written nor read and the owner should stop the
+    // task and show the fault.
+    [[nodiscard]] bool failed() const noexcept { return m_failed.load(std::memory_order_acquire); }
+
+    [[nodiscard]] storage_error fault() const;
+
+    // Pieces the last load found stale and left for check_existing_data (none after it).
+    [[nodiscard]] std::uint32_t pieces_to_check() const;
 
     // The user chose more files while the torrent is loaded: see
     // torrent_storage::choose_more_files. The piece-state file is saved with the pieces
@@ -87,10 +110,11 @@ public:
 
     void set_picker(std::unique_ptr<picker_sink> picker);
 
-    // Rebuilds the have bits by hashing every piece (see torrent_storage::full_check), then
-    // records the result in the piece-state file. Returns the number of pieces found
-    // intact, check_stopped when the stop event ended it, check_failed on a read error.
-    // `workers` threads share an unpaced check (pause_ms 0).
+    // Rebuilds the have bits by hashing every piece (see torrent_storage::full_check), or only
+    // the pieces the load found stale, then records the result in the piece-state file.
+    // Returns the number of pieces present, check_stopped when the stop event ended it,
+    // check_failed on a read error or when a file that cannot be written turns out to be
+    // incomplete (fault() says which). `workers` threads share an unpaced check (pause_ms 0).
     [[nodiscard]] std::int64_t check_existing_data(
         const check_progress& progress, event& stop, unsigned pause_ms = 100, unsigned workers = 1) noexcept;
 
@@ -128,20 +152,46 @@ public:
 
     [[nodiscard]] std::int32_t& availability_extra() noexcept { return m_availability_extra; }
 
-    // The saved have bitmap (the mapped piece-state file), for tests and tools.
-    [[nodiscard]] std::span<const std::uint8_t> saved_bitmap() const;
+    // The saved have bitmap (what the piece-state file holds), for tests and tools.
+    [[nodiscard]] std::span<const std::uint8_t> saved_bitmap() const { return m_saved; }
+
+    // True when the piece-state file cannot be written (a read-only place, or a check_only
+    // load): the state lives in memory only.
+    [[nodiscard]] bool state_in_memory_only() const noexcept { return m_state_view.empty(); }
 
 private:
     // Caller holds the lock.
-    [[nodiscard]] int open_state_file(bool data_is_new);
+    [[nodiscard]] int open_state_file(bool data_is_new, open_mode mode);
+    void trust_saved_state(bool state_existed);
     void mark_unselected_files();
-    void save_have_state();
+    // Writes have AND wanted to the piece-state file: every byte, or only the byte that
+    // holds piece `index`. False when the file cannot be written (the fault is recorded).
+    bool save_have_state(std::int64_t index = -1);
+    bool write_state_bytes(std::size_t from, std::size_t count);
+    // The first file that cannot be written although a wanted piece of it is missing, or -1.
+    [[nodiscard]] std::int64_t unwritable_incomplete_file() const;
+    void set_fault(storage_error e) noexcept;
+    // Keeps the piece-state file's time close behind the data's while blocks are written.
+    void note_data_written() noexcept;
+    [[nodiscard]] bool recheck_blocked(std::uint32_t piece, const std::vector<file_state>& states) const;
+    void close_locked_for_failure() noexcept;
     [[nodiscard]] block_wanted_result block_wanted_locked(const block_request& block) const;
 
     torrent_storage m_storage;
     std::unique_ptr<picker_sink> m_picker;
     MappedFile m_state_file;
-    BlockHandle m_state_view;
+    BlockHandle m_state_view; // empty: the state is kept in memory only
+    std::vector<std::uint8_t> m_saved; // the piece-state bitmap
+    std::int64_t m_state_modified_ns = 0; // the piece-state file's time when it was opened
+    std::uint64_t m_state_touched = 0; // when its time was last brought up to date (ms)
+    bitfield m_recheck; // pieces the load found stale
+    bool m_full_check = false; // no usable saved state: every piece is checked
+    open_mode m_mode = open_mode::download;
+    std::vector<std::string> m_state_created_folders;
+    bool m_state_created = false;
+    storage_error m_open_error;
+    storage_error m_fault;
+    std::atomic<bool> m_failed{false};
     std::vector<std::uint16_t> m_availability;
     std::int32_t m_availability_extra = 0;
     std::string m_save_path;

@@ -8,28 +8,6 @@
 namespace torrent
 {
 
-const char* describe(add_result result) noexcept
-{
-    switch (result)
-    {
-    case add_result::added:
-        return "added";
-    case add_result::needs_check:
-        return "added; existing data must be checked";
-    case add_result::invalid:
-        return "invalid torrent";
-    case add_result::unreadable:
-        return "the .torrent file cannot be opened";
-    case add_result::duplicate:
-        return "a torrent with the same info-hash is already loaded";
-    case add_result::no_space:
-        return "not enough free disk space";
-    case add_result::cannot_open:
-        return "the files or the piece-state file cannot be opened or created";
-    }
-    return "unknown result";
-}
-
 torrent_manager::torrent_manager(picker_factory make_picker, std::string selection_folder)
     : m_make_picker(std::move(make_picker))
     , m_selection_folder(selection_folder.empty() ? data_folder() : std::move(selection_folder))
@@ -41,8 +19,13 @@ add_result torrent_manager::add_torrent(
     const std::string& data_folder,
     const std::string& save_folder,
     std::string& info_hash,
-    std::vector<std::string>& trackers)
+    std::vector<std::string>& trackers,
+    storage_error* why,
+    open_mode mode)
 {
+    storage_error ignored;
+    storage_error& detail = why != nullptr ? *why : ignored;
+    detail = {};
     metainfo_result read = metainfo_result::invalid;
     std::shared_ptr<const torrent_metainfo> metainfo;
     try
@@ -51,15 +34,24 @@ add_result torrent_manager::add_torrent(
     }
     catch (const std::exception&)
     {
+        detail.fault = storage_fault::invalid;
         return add_result::invalid;
     }
     if (read == metainfo_result::unreadable)
         return add_result::unreadable;
     if (metainfo == nullptr)
+    {
+        detail.fault = storage_fault::invalid;
+        detail.reason = "not a bencoded dictionary with an \"info\" dictionary";
         return add_result::invalid;
+    }
 
     if (!append_tracker_urls(metainfo->root(), trackers))
+    {
+        detail.fault = storage_fault::invalid;
+        detail.reason = "\"announce\" is missing or not a string";
         return add_result::invalid;
+    }
 
     // A torrent that is already loaded holds its files locked, so loading it a second time
     // would fail on them: answer "already loaded" first.
@@ -71,7 +63,8 @@ add_result torrent_manager::add_torrent(
 
     auto data = std::make_shared<torrent_data>();
     const state_file_selection_source selection(save_folder, m_selection_folder);
-    const load_result loaded = data->load(metainfo, save_folder, data_folder, &selection);
+    const load_result loaded = data->load(metainfo, save_folder, data_folder, &selection, mode);
+    detail = data->open_error();
     add_result result = add_result::added;
     switch (loaded)
     {

@@ -28,9 +28,6 @@ enum class add_result : std::uint8_t
     needs_check = 7, // added; existing data must be fully checked before use
 };
 
-// A short English description of an add result, for command-line tools.
-[[nodiscard]] const char* describe(add_result result) noexcept;
-
 // The engine's operations on loaded torrents, each naming the torrent by its info-hash
 // text, over the torrent table it owns.
 // Owner: the network root object. Thread-safe (see torrent_table and torrent_data).
@@ -46,13 +43,17 @@ public:
 
     // Loads a .torrent: lays out and opens its files under save_folder, maps its
     // piece-state file data_folder/info_hash, and enters it in the table. Fills info_hash
-    // and appends the tracker URLs (announce first).
+    // and appends the tracker URLs (announce first). When `why` is given, a failure says
+    // there what failed (the file, the system's reason, the sizes). A check_only add
+    // creates, extends and writes nothing (see torrent_data::load).
     [[nodiscard]] add_result add_torrent(
         const std::string& torrent_path,
         const std::string& data_folder,
         const std::string& save_folder,
         std::string& info_hash,
-        std::vector<std::string>& trackers);
+        std::vector<std::string>& trackers,
+        storage_error* why = nullptr,
+        open_mode mode = open_mode::download);
 
     // Closes the torrent's files and forgets it; nothing happens for an unknown hash.
     void remove_torrent(std::string_view info_hash);

@@ -1,165 +1,28 @@
+// Pieces laid over the files: reading a piece as spans and copying blocks in and out of it.
 #include "storage/torrent_storage.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
-#include "base/paths.h"
 #include "metainfo/base_error.h"
-#include "storage/free_space.h"
+#include "storage/mapped_access.h"
 
 namespace torrent
 {
 
-open_storage_result torrent_storage::open_storage(
-    std::shared_ptr<const torrent_metainfo> metainfo,
-    const std::string& save_path,
-    bool& data_is_new,
-    const file_selection_source* selection)
+namespace
 {
-    close_storage();
-    m_writable = true;
-    data_is_new = false;
-    if (metainfo == nullptr)
-        return open_storage_result::invalid;
 
-    // The layout keeps views into the metainfo (the piece digests): hold it first.
-    m_metainfo = std::move(metainfo);
-    try
-    {
-        m_layout = parse_info_layout(m_metainfo->info());
-        if (m_layout.multi_file && selection != nullptr)
-        {
-            if (const auto chosen = selection->load(m_layout.name))
-                m_layout.apply_selection(*chosen);
-        }
-        m_mapped.reserve(m_layout.files.size());
-        for (const file_entry& f : m_layout.files)
-            m_mapped.push_back(std::make_unique<MappedFile>(f.size, f.selected));
-        m_have.resize(m_layout.piece_count());
-        m_wanted.resize(m_layout.piece_count());
-        m_wanted.set_all();
-    }
-    catch (const std::exception&)
-    {
-        close_storage();
-        return open_storage_result::invalid;
-    }
-
-    const std::string save = save_path.empty() ? std::string(".") : save_path;
-    m_base_path = m_layout.multi_file ? join_path(save, m_layout.name) : save;
-    data_is_new = m_layout.multi_file ? !is_folder(m_base_path)
-                                      : !is_regular_file(join_path(m_base_path, m_layout.name));
-    // A folder that cannot be made shows up below as a file that cannot be opened.
-    make_folders(m_base_path);
-
-    if (data_is_new)
-    {
-        const auto free = volume_free_bytes(save);
-        if (!free || *free < m_layout.selected_size)
-        {
-            close_storage();
-            return open_storage_result::no_space;
-        }
-    }
-
-    std::vector<std::string> created;
-    try
-    {
-        open_files(created);
-        size_files();
-    }
-    catch (const std::exception&)
-    {
-        close_storage();
-        // Files this open created hold nothing of the user's: take them away again.
-        for (const std::string& path : created)
-            ::unlink(path.c_str());
-        return open_storage_result::cannot_open;
-    }
-    return open_storage_result::ok;
+// The first file whose span a piece starting at `start` takes.
+std::size_t first_file_of(const std::vector<file_entry>& files, std::uint64_t start)
+{
+    auto it = std::upper_bound(
+        files.begin(), files.end(), start, [](std::uint64_t v, const file_entry& f) { return v < f.offset; });
+    return it == files.begin() ? 0 : static_cast<std::size_t>(it - files.begin()) - 1;
 }
 
-void torrent_storage::close_storage() noexcept
-{
-    for (auto& m : m_mapped)
-        m->Close();
-    m_mapped.clear();
-    m_layout = info_layout{};
-    m_metainfo.reset();
-    m_have.resize(0);
-    m_wanted.resize(0);
-    m_have_count.store(0, std::memory_order_relaxed);
-    m_have_bytes.store(0, std::memory_order_relaxed);
-}
-
-std::string torrent_storage::file_path(std::size_t i) const
-{
-    const std::vector<std::string>& parts = m_layout.files[i].path;
-    std::string rel;
-    for (std::size_t k = 0; k < parts.size(); ++k)
-    {
-        if (k != 0)
-            rel += '/';
-        rel += parts[k];
-    }
-    return m_base_path.empty() ? rel : join_path(m_base_path, rel);
-}
-
-void torrent_storage::open_files(std::vector<std::string>& created)
-{
-    const std::vector<file_entry>& files = m_layout.files;
-    // Folders first, also those of unselected files.
-    const std::vector<std::string>* previous = nullptr;
-    for (const file_entry& f : files)
-    {
-        if (f.path.empty())
-            throw base_error(err::piece_unavailable);
-        if (previous != nullptr && *previous == f.path)
-            continue;
-        previous = &f.path;
-        std::string folder = m_base_path;
-        for (std::size_t k = 0; k + 1 < f.path.size(); ++k)
-        {
-            folder = join_path(folder, f.path[k]);
-            make_folders(folder);
-        }
-    }
-
-    const std::uint32_t pl = m_layout.piece_length;
-    for (std::size_t i = 0; i < files.size(); ++i)
-    {
-        const file_entry& f = files[i];
-        MappedFile& m = *m_mapped[i];
-        if (f.selected && m.is_open())
-            continue;
-        if (f.size == 0 && f.placeholder)
-            continue;
-        const std::string path = file_path(i);
-        const bool create = f.selected && ::access(path.c_str(), F_OK) != 0;
-        if (!m.Open(path, pl, static_cast<std::uint32_t>(f.offset % pl), m_writable, create))
-        {
-            m.Close();
-            throw base_error(err::mapping_unusable);
-        }
-        if (create)
-            created.push_back(path);
-    }
-}
-
-void torrent_storage::size_files()
-{
-    for (std::size_t i = 0; i < m_layout.files.size(); ++i)
-    {
-        const file_entry& f = m_layout.files[i];
-        MappedFile& m = *m_mapped[i];
-        if (f.selected && f.size == 0)
-            continue;
-        if (f.selected && m.file_backed() && !m.is_open())
-            throw base_error(err::piece_unavailable);
-        m.SetLength(f.size);
-    }
-}
+} // namespace
 
 piece_buffer torrent_storage::read_piece(std::uint32_t index, bool writable, bool strict, bool populate)
 {
@@ -171,33 +34,72 @@ piece_buffer torrent_storage::read_piece(std::uint32_t index, bool writable, boo
     const std::uint64_t end = start + piece_size(index);
     const std::vector<file_entry>& files = m_layout.files;
 
-    // The last file whose first byte is not after the piece's first byte.
-    auto it = std::upper_bound(
-        files.begin(), files.end(), start, [](std::uint64_t v, const file_entry& f) { return v < f.offset; });
-    std::size_t k = it == files.begin() ? 0 : static_cast<std::size_t>(it - files.begin()) - 1;
-    for (; k < files.size(); ++k)
+    for (std::size_t k = first_file_of(files, start); k < files.size(); ++k)
     {
         const file_entry& f = files[k];
         if (f.size == 0)
             continue;
         if (f.offset >= end)
             break;
-        MappedFile& m = *m_mapped[k];
-        if (m.length() < f.size || (m.file_backed() && !m.is_open()))
+        const auto file = static_cast<std::uint32_t>(k);
+        if (f.pad)
         {
-            // The file is not sized (or not open) yet.
-            if (strict)
-                throw base_error(err::piece_unavailable);
-            return piece_buffer(static_cast<std::int32_t>(index));
+            // Padding is never on disk: it reads as zeros.
+            const std::uint64_t from = std::max(start, f.offset);
+            const std::uint64_t to = std::min(end, f.offset + f.size);
+            buffer.add(BlockHandle::zeros(static_cast<std::uint32_t>(to - from)), file);
         }
-        const auto block = index - static_cast<std::uint32_t>(f.offset / pl);
-        buffer.add(m.GetBlock(block, writable, populate));
+        else
+        {
+            MappedFile& m = *m_mapped[k];
+            // The part of the file this piece needs must be there: the file is sized (or,
+            // after a check-only open, long enough on disk).
+            const std::uint64_t need = std::min(end, f.offset + f.size) - f.offset;
+            if ((m.file_backed() && !m.is_open()) || m.length() < need)
+            {
+                if (strict)
+                    throw base_error(err::piece_unavailable);
+                return piece_buffer(static_cast<std::int32_t>(index));
+            }
+            const auto block = index - static_cast<std::uint32_t>(f.offset / pl);
+            try
+            {
+                buffer.add(m.GetBlock(block, writable, populate), file);
+            }
+            catch (const base_error&)
+            {
+                m_fault_file = static_cast<std::int64_t>(k);
+                throw;
+            }
+        }
         if (buffer.length() >= pl)
             break;
     }
     if ((buffer.length() != pl && index + 1 != piece_count()) || buffer.length() == 0)
         throw base_error(err::piece_unavailable);
     return buffer;
+}
+
+bool torrent_storage::piece_on_disk(std::uint32_t index) const noexcept
+{
+    if (index >= piece_count())
+        return false;
+    const std::uint64_t start = std::uint64_t{index} * m_layout.piece_length;
+    const std::uint64_t end = start + piece_size(index);
+    const std::vector<file_entry>& files = m_layout.files;
+    for (std::size_t k = first_file_of(files, start); k < files.size(); ++k)
+    {
+        const file_entry& f = files[k];
+        if (f.offset >= end)
+            break;
+        if (f.size == 0 || f.pad)
+            continue;
+        const MappedFile& m = *m_mapped[k];
+        const std::uint64_t need = std::min(end, f.offset + f.size) - f.offset;
+        if ((m.file_backed() && !m.is_open()) || m.length() < need)
+            return false;
+    }
+    return true;
 }
 
 bool torrent_storage::block_in_range(const block_request& block) const noexcept
@@ -228,13 +130,26 @@ std::int64_t torrent_storage::transfer_block(
             if (chunk_end <= at)
                 throw base_error(err::empty_chunk);
             const std::uint32_t n = chunk_end - at;
-            if (!span.handle.is_placeholder())
+            if (span.handle.is_zeros())
+            {
+                // Padding: reads give zeros, written bytes are dropped.
+                if (destination != nullptr)
+                    std::memset(destination + pos, 0, n);
+                block.bytes_transferred += n;
+            }
+            else if (!span.handle.is_placeholder())
             {
                 std::byte* mapped = span.handle.data() + (at - span.position);
-                if (source != nullptr)
-                    std::memcpy(mapped, source + pos, n);
-                else
-                    std::memcpy(destination + pos, mapped, n);
+                const bool copied = source != nullptr ? guarded_copy(mapped, source + pos, n)
+                                                      : guarded_copy(destination + pos, mapped, n);
+                if (!copied)
+                {
+                    // The file shrank under the mapping or the disk failed: nothing of this
+                    // block counts as transferred.
+                    m_fault_file = span.file;
+                    block.bytes_transferred = 0;
+                    return -1;
+                }
                 block.bytes_transferred += n;
             }
             pos += n;
@@ -245,6 +160,34 @@ std::int64_t torrent_storage::transfer_block(
     {
         return -1;
     }
+}
+
+storage_error torrent_storage::io_fault(bool writing) const
+{
+    storage_error e;
+    if (m_fault_file < 0 || static_cast<std::size_t>(m_fault_file) >= m_mapped.size())
+        return e;
+    const auto k = static_cast<std::size_t>(m_fault_file);
+    const file_entry& f = m_layout.files[k];
+    const MappedFile& m = *m_mapped[k];
+    e.path = file_path(k);
+    std::uint64_t on_disk = 0;
+    if (m.disk_length(on_disk) && on_disk < f.size)
+    {
+        e.fault = storage_fault::file_shrunk;
+        e.needed = f.size;
+        e.available = on_disk;
+        return e;
+    }
+    if (writing && m_states[k].read_only)
+    {
+        e.fault = storage_fault::read_only_incomplete;
+        e.error_number = EACCES;
+        return e;
+    }
+    e.fault = writing ? storage_fault::write_failed : storage_fault::read_failed;
+    e.error_number = m.last_error() != 0 ? m.last_error() : EIO;
+    return e;
 }
 
 bool torrent_storage::write_block(block_request& block, std::span<const std::byte> data) noexcept

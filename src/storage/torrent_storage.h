@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "metainfo/file_selection.h"
 #include "metainfo/info_layout.h"
 #include "metainfo/torrent_metainfo.h"
@@ -17,6 +18,7 @@
 #include "storage/check_progress.h"
 #include "storage/mapped_file.h"
 #include "storage/piece_buffer.h"
+#include "storage/storage_error.h"
 
 namespace torrent
 {
@@ -31,6 +33,27 @@ enum class open_storage_result : std::uint8_t
     cannot_open = 3, // the files cannot be opened, created or sized
 };
 
+// What an open may do to the disk.
+enum class open_mode : std::uint8_t
+{
+    // Create the folders and files, size them (a new download is allocated in full); a file
+    // that cannot be opened for writing is opened read-only (its pieces must all be present).
+    download = 0,
+    // Read only: create, extend or allocate nothing. Missing and short files are noted (see
+    // file_state) and their pieces count as absent.
+    check_only = 1,
+};
+
+// What an open found of one content file on disk, before it sized anything.
+struct file_state
+{
+    bool created = false; // the open had to create it
+    bool missing = false; // absent (check_only)
+    bool read_only = false; // opened for reading only: it cannot be written
+    std::uint64_t disk_length = 0; // its length on disk when it was opened
+    std::int64_t modified_ns = 0; // its modification time (ns since the epoch)
+};
+
 // How a full check of existing data runs.
 struct full_check_options
 {
@@ -43,6 +66,9 @@ struct full_check_options
     // Threads hashing pieces side by side when the check is not paced (pause_ms 0); the
     // calling thread is one of them. A paced check always runs on the calling thread alone.
     unsigned workers = 1;
+    // When set, only these pieces are examined; the have bits and bitmap bits of every other
+    // piece are left as they are.
+    const bitfield* only = nullptr;
 };
 
 // A torrent's pieces laid over its files: the file table, the expected digests, the have
@@ -62,13 +88,23 @@ public:
     // Lays out the torrent under save_path (no trailing '/'): parses the info dictionary,
     // reads the file selection from `selection` (all files wanted when null), creates the
     // folders, checks the free space for a new download, creates, opens and sizes the
-    // selected files. data_is_new tells whether the content was absent. A failed open
-    // leaves everything closed and removes the files this open created.
+    // selected files. data_is_new tells whether the content was absent. Every path is
+    // resolved beneath the save folder (a link leading out of it fails the open). A failed
+    // open leaves everything closed, removes the files and folders it created, and says
+    // why in open_error().
     [[nodiscard]] open_storage_result open_storage(
         std::shared_ptr<const torrent_metainfo> metainfo,
         const std::string& save_path,
         bool& data_is_new,
-        const file_selection_source* selection = nullptr);
+        const file_selection_source* selection = nullptr,
+        open_mode mode = open_mode::download);
+
+    // Why the last open failed (fault none after a successful one).
+    [[nodiscard]] const storage_error& open_error() const noexcept { return m_error; }
+
+    // Removes the files and folders the last open created (a later step of the torrent's
+    // open failed); nothing afterwards.
+    void remove_created() noexcept;
 
     // Closes and forgets every file; the have bitfield becomes empty.
     void close_storage() noexcept;
@@ -93,9 +129,10 @@ public:
     [[nodiscard]] bool block_in_range(const block_request& block) const noexcept;
 
     // Copies a block between `source` (a write) or `destination` (a read) and the piece's
-    // spans, skipping spans of unselected files. Returns the block length, or -1 when the
-    // request is malformed, the block does not lie wholly inside its piece (nothing is
-    // copied then) or the piece cannot be mapped.
+    // spans, skipping spans of unselected files (padding reads as zeros). Returns the block
+    // length, or -1 when the request is malformed, the block does not lie wholly inside its
+    // piece (nothing is copied then), or the disk fails it: a file cannot be mapped, is
+    // shorter than the torrent says, or a page faults (then io_fault() tells which file).
     [[nodiscard]] std::int64_t
     transfer_block(block_request& block, const std::byte* source, std::byte* destination) noexcept;
 
@@ -104,6 +141,14 @@ public:
 
     // transfer_block into a destination of at least block.length bytes.
     [[nodiscard]] std::int64_t read_block(block_request& block, std::span<std::byte> out) noexcept;
+
+    // The file of the last disk failure of a block operation or a check (-1: none), and
+    // what it was. clear_io_fault() forgets it.
+    [[nodiscard]] std::int64_t io_fault_file() const noexcept { return m_fault_file; }
+
+    [[nodiscard]] storage_error io_fault(bool writing) const;
+
+    void clear_io_fault() noexcept { m_fault_file = -1; }
 
     // --- verification ---
 
@@ -154,6 +199,20 @@ public:
     // Full path of file i on disk.
     [[nodiscard]] std::string file_path(std::size_t i) const;
 
+    // File i's path below the save folder (multi-file: the torrent name first).
+    [[nodiscard]] std::string relative_path(std::size_t i) const;
+
+    // What the open found of each file on disk (same order as files()).
+    [[nodiscard]] const std::vector<file_state>& file_states() const noexcept { return m_states; }
+
+    // A descriptor of the save folder (paths of the torrent are resolved beneath it) while
+    // the storage is open; -1 otherwise.
+    [[nodiscard]] int save_folder_fd() const noexcept { return m_root.get(); }
+
+    // True when every file the piece touches is on disk far enough to read it (false for a
+    // piece of a missing or short file after a check_only open).
+    [[nodiscard]] bool piece_on_disk(std::uint32_t index) const noexcept;
+
     [[nodiscard]] const bitfield& have() const noexcept { return m_have; }
 
     [[nodiscard]] bitfield& have() noexcept { return m_have; }
@@ -181,9 +240,19 @@ private:
         event& stop,
         std::span<std::uint8_t> bitmap,
         std::mutex& guard,
-        unsigned workers);
-    void open_files(std::vector<std::string>& created);
+        const full_check_options& options);
+    [[nodiscard]] sha1_digest digest_of(const piece_buffer& piece);
+    void open_files(open_mode mode);
+    void open_one(std::size_t i, open_mode mode);
     void size_files();
+    void check_descriptors();
+    void check_path_lengths(const std::string& save);
+    [[noreturn]] void fail(
+        storage_fault fault,
+        std::string path,
+        int error_number = 0,
+        std::uint64_t needed = 0,
+        std::uint64_t available = 0);
     void note_have(std::uint32_t bytes) noexcept;
 
     bool m_writable = true;
@@ -195,6 +264,13 @@ private:
     std::atomic<std::uint32_t> m_have_count{0};
     std::atomic<std::uint64_t> m_have_bytes{0};
     std::string m_base_path = ".";
+    std::string m_save_path;
+    unique_fd m_root;
+    std::vector<file_state> m_states;
+    std::vector<std::string> m_created_files; // absolute paths
+    std::vector<std::string> m_created_folders; // absolute paths, parents first
+    storage_error m_error;
+    std::int64_t m_fault_file = -1;
 };
 
 } // namespace torrent

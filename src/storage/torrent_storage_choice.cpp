@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "base/paths.h"
+#include "storage/beneath.h"
 #include "storage/free_space.h"
 #include "storage/torrent_storage.h"
 
@@ -19,7 +20,7 @@ torrent_storage::choose_more_files(const file_selection& choice, std::vector<std
     for (std::size_t i = 0; i < m_layout.files.size(); ++i)
     {
         const file_entry& f = m_layout.files[i];
-        if (f.selected || f.placeholder || !choice.is_chosen(i))
+        if (f.selected || f.placeholder || f.pad || !choice.is_chosen(i))
             continue;
         added.push_back(static_cast<std::uint32_t>(i));
         if (::access(file_path(i).c_str(), F_OK) != 0)
@@ -41,21 +42,28 @@ torrent_storage::choose_more_files(const file_selection& choice, std::vector<std
     const std::uint32_t pl = m_layout.piece_length;
     std::vector<std::unique_ptr<MappedFile>> opened;
     std::vector<std::string> created;
+    std::vector<std::string> created_folders;
     try
     {
         for (const std::uint32_t i : added)
         {
             const file_entry& f = m_layout.files[i];
-            std::string folder = m_base_path;
-            for (std::size_t k = 0; k + 1 < f.path.size(); ++k)
-            {
-                folder = join_path(folder, f.path[k]);
-                make_folders(folder);
-            }
+            // Beneath the save folder, as at the open.
+            const std::string rel = relative_path(i);
+            const std::string folder(parent_of(rel));
+            int e = 0;
+            std::vector<std::string> made;
+            const bool folders_ok =
+                folder.empty() || make_folders_beneath(m_root.get(), folder, made, &e, nullptr);
+            for (const std::string& m : made)
+                created_folders.push_back(join_path(m_save_path, m));
+            if (!folders_ok)
+                throw std::exception();
             const std::string path = file_path(i);
             const bool create = ::access(path.c_str(), F_OK) != 0;
             auto file = std::make_unique<MappedFile>(f.size, true);
-            if (!file->Open(path, pl, static_cast<std::uint32_t>(f.offset % pl), m_writable, create))
+            if (!file->Open(
+                    m_root.get(), rel, pl, static_cast<std::uint32_t>(f.offset % pl), m_writable, create))
                 throw std::exception();
             if (create)
                 created.push_back(path);
@@ -70,6 +78,8 @@ torrent_storage::choose_more_files(const file_selection& choice, std::vector<std
             file->Close();
         for (const std::string& path : created)
             ::unlink(path.c_str());
+        for (auto it = created_folders.rbegin(); it != created_folders.rend(); ++it)
+            ::rmdir(it->c_str());
         added.clear();
         return open_storage_result::cannot_open;
     }
@@ -78,6 +88,8 @@ torrent_storage::choose_more_files(const file_selection& choice, std::vector<std
     {
         file_entry& f = m_layout.files[added[k]];
         m_mapped[added[k]] = std::move(opened[k]);
+        m_states[added[k]] = file_state{};
+        m_states[added[k]].disk_length = f.size;
         f.selected = true;
         m_layout.selected_size += f.size;
         if (f.size == 0)

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "net/net_observer.h"
-#include "upnp/upnp_texts.h"
 
 namespace torrent
 {
@@ -16,14 +15,6 @@ namespace
 
 // What an attempt that ended in an exception (out of memory, no thread) counts as.
 constexpr int failed_unexpectedly = -1;
-
-std::string created_status(const std::string& address, std::uint16_t port)
-{
-    char text[160];
-    std::snprintf(
-        text, sizeof text, upnp_created_format, upnp_created_text, address.c_str(), static_cast<int>(port));
-    return text;
-}
 
 } // namespace
 
@@ -128,7 +119,7 @@ void PortMappingSchedule::take_outcome(const outcome& done)
         observer.set_upnp_established(false);
         observer.beep_alert();
         observer.set_upnp_wanted(false);
-        observer.show_sticky_status(upnp_failed_text);
+        observer.show_sticky_status(net_status::upnp_failed, {});
         return;
     }
     // The router holds the mapping from now on; it is deleted when the schedule ends.
@@ -146,7 +137,7 @@ void PortMappingSchedule::take_outcome(const outcome& done)
     observer.set_upnp_established(true);
     observer.chime_connected();
     observer.set_upnp_wanted(false);
-    observer.show_sticky_status(created_status(done.address, done.port));
+    observer.show_sticky_status(net_status::upnp_created, net_status_detail{done.address, done.port});
 }
 
 void PortMappingSchedule::note_failure()

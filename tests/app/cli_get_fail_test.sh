@@ -53,7 +53,7 @@ wait_until 20 grep -q "\[seeding\]" "$W/holder.log" || fail "holder does not see
 rc=0
 out=$(ZORVIK_HOME="$W/home-other" timeout 20 "$CLI" get -noupnp "$W/small.torrent" "$W/src" 2>&1) || rc=$?
 [ "$rc" = 6 ] || fail "files in use gave $rc, want 6: $out"
-grep -q "cannot be opened" <<<"$out" || fail "files in use is not explained: $out"
+grep -q "small.bin.* is in use by another program" <<<"$out" || fail "files in use is not explained: $out"
 
 # --- ports: a taken port moves the listener up; with no free port left it fails
 port=$(cli_port holder)

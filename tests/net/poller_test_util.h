@@ -102,7 +102,10 @@ public:
 
     void set_upnp_wanted(bool wanted) override { wanted_calls.push_back(wanted); }
 
-    void show_sticky_status(const std::string& text) override { statuses.push_back(text); }
+    void show_sticky_status(net_status status, const net_status_detail&) override
+    {
+        statuses.push_back(status);
+    }
 
     void chime_connected() override { ++chimes; }
 
@@ -110,7 +113,7 @@ public:
 
     std::vector<bool> established_calls;
     std::vector<bool> wanted_calls;
-    std::vector<std::string> statuses;
+    std::vector<net_status> statuses;
     int chimes = 0;
     int beeps = 0;
 };

@@ -1,7 +1,8 @@
 """Makes a .torrent with libtorrent for the zorvik-cli check test.
 
 usage: cli_check_make.py ROOT OUT.torrent PIECE_SIZE v1|hybrid
-Prints the torrent's files in metainfo order, one "path size" per line.
+Prints the torrent's files in metainfo order, one "path size" per line (padding files left
+out: they are no files of the user's).
 """
 import os
 import sys
@@ -21,7 +22,8 @@ def main():
         f.write(lt.bencode(t.generate()))
     files = lt.torrent_info(out).files()
     for i in range(files.num_files()):
-        print(files.file_path(i), files.file_size(i))
+        if not files.file_flags(i) & lt.file_storage.flag_pad_file:
+            print(files.file_path(i), files.file_size(i))
 
 
 main()

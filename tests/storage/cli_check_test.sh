@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # zorvik-cli check over data and .torrent files made by real tools (mktorrent, libtorrent):
 # complete data checks complete, a flipped byte costs exactly the piece that holds it,
-# unselected files are never created, failures give the add result and leave nothing behind.
+# a check creates, extends and allocates nothing (missing and short files are named), failures
+# give the add result and leave nothing behind.
 source "$ZORVIK_SOURCE/tests/support/sandbox.sh"
 set -eu
 [ -x "$CLI" ] || fail "zorvik-cli not built"
@@ -92,16 +93,35 @@ printf '\x03\x00\x00\x00\x05' > "$ZORVIK_HOME/lt.ZRV"
 mkdir -p "$W/empty"
 out=$("$CLI" check --fast "$W/lt-v1.torrent" "$W/empty")
 has_line "$out" "unselected: lt/$middle"
-has_line "$out" "incomplete: lt/$first"
-[ -f "$W/empty/lt/$first" ] || fail "selected file not created"
-[ -f "$W/empty/lt/$last" ] || fail "selected file not created"
-[ ! -e "$W/empty/lt/$middle" ] || fail "unselected file was created"
+has_line "$out" "missing: lt/$first"
+has_line "$out" "missing: lt/$last"
+grep -q "^pieces present: 0/" <<<"$out" || fail "pieces found in an empty folder: $out"
+[ -z "$(ls -A "$W/empty")" ] || fail "the check changed the empty folder: $(find "$W/empty")"
+rm "$ZORVIK_HOME/lt.ZRV"
+
+# --- a short file is named and left as it is; nothing is allocated
+mkdir -p "$W/short/multi/d"
+cp "$W/m/multi/a.bin" "$W/m/multi/b.bin" "$W/short/multi/"
+head -c 50000 "$W/m/multi/c.bin" > "$W/short/multi/c.bin"
+before=$(find "$W/short" -printf '%p %s %b\n' | sort)
+out=$("$CLI" check --fast "$W/multi.torrent" "$W/short")
+has_line "$out" "complete: multi/a.bin"
+has_line "$out" "short (50000 of 70000 bytes): multi/c.bin"
+has_line "$out" "missing: multi/d/e.bin"
+# a [0,100000) b [100000,103000) c [103000,173000): pieces 0-2 whole, 3 needs b and c's start,
+# 4 [131072,163840) ends past c's 50000 bytes on disk (at 153000).
+has_line "$out" "pieces present: 4/6"
+after=$(find "$W/short" -printf '%p %s %b\n' | sort)
+[ "$before" = "$after" ] || fail "the check changed the folder:
+$before
+---
+$after"
 no_scratch_left
 
 # --- failures: the add result as status and message, nothing left behind
 set +e
 "$CLI" check "$W/none.torrent" "$W/s" 2>"$W/err"; rc=$?
-[ $rc -eq 3 ] && grep -q "cannot be opened" "$W/err" || fail "missing .torrent: status $rc"
+[ $rc -eq 3 ] && grep -q "the .torrent file cannot be opened" "$W/err" || fail "missing .torrent: status $rc"
 printf 'd4:infoi1ee' > "$W/bad.torrent"
 "$CLI" check "$W/bad.torrent" "$W/s" 2>"$W/err"; rc=$?
 [ $rc -eq 2 ] && grep -q "invalid torrent" "$W/err" || fail "invalid torrent: status $rc"
@@ -110,9 +130,9 @@ exec 9<"$W/m/multi/c.bin"
 flock -x 9
 "$CLI" check --fast "$W/multi.torrent" "$W/m" 2>"$W/err"; rc=$?
 exec 9<&-
-[ $rc -eq 6 ] && grep -q "cannot be opened" "$W/err" || fail "locked file: status $rc"
+[ $rc -eq 6 ] && grep -q "multi/c.bin' is in use by another program" "$W/err" || fail "locked file: status $rc $(cat "$W/err")"
 "$CLI" check --fast "$W/multi.torrent" "$W/s/one.bin" 2>"$W/err"; rc=$?
-[ $rc -eq 6 ] || fail "save folder under a file: status $rc"
+[ $rc -eq 6 ] && grep -q "one.bin': Not a directory" "$W/err" || fail "save folder under a file: status $rc $(cat "$W/err")"
 "$CLI" check "$W/multi.torrent" 2>/dev/null; rc=$?
 [ $rc -eq 1 ] || fail "usage: status $rc"
 set -e

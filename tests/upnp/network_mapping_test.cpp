@@ -110,7 +110,7 @@ TEST(RealGatewayNetwork, ListenerMapsItsPortAndTheRoutersAddressIsAnnounced)
     EXPECT_EQ(gateway_lookup(f.url, f.local, port), -714) << "no attempt before 5000 ms";
 
     f.clock.advance(5001);
-    const std::string status = "status UPnP创建成功!," + f.external + ", port = " + std::to_string(port);
+    const std::string status = "status created " + f.external + " " + std::to_string(port);
     ASSERT_TRUE(wait_until([&] { return has_line(f.observer, status); }, std::chrono::seconds(10)));
     EXPECT_EQ(context->external().text(), f.external);
     EXPECT_EQ(context->external().port(), port);

@@ -94,7 +94,7 @@ TEST(PortMappingSchedule, RefusingRouterIsTried999TimesFiveSecondsApartThenGiven
     EXPECT_TRUE(f.mapper->finished());
     EXPECT_FALSE(f.mapper->established());
 
-    const std::vector<std::string> expected = {"established 0", "beep", "wanted 0", "status UPnP失败!"};
+    const std::vector<std::string> expected = {"established 0", "beep", "wanted 0", "status failed"};
     EXPECT_EQ(f.observer.lines(), expected);
     EXPECT_TRUE(f.externals.empty());
 
@@ -128,7 +128,7 @@ TEST(PortMappingSchedule, AcceptingRouterAnnouncesExternalAddressOnceAndMappingI
     EXPECT_EQ(f.externals[0].port, listen_port);
     EXPECT_EQ(f.externals[0].address, "203.0.113.7");
     const std::vector<std::string> expected = {
-        "established 1", "chime", "wanted 0", "status UPnP创建成功!,203.0.113.7, port = 45790"};
+        "established 1", "chime", "wanted 0", "status created 203.0.113.7 45790"};
     EXPECT_EQ(f.observer.lines(), expected);
     EXPECT_EQ(f.schedule().attempt_count(), PortMappingSchedule::count_when_done);
 
@@ -157,7 +157,7 @@ TEST(PortMappingSchedule, EveryKindOfFailureCountsAndTheGatewayIsFoundAgainAfter
     EXPECT_EQ(f.script->finds, 4);
     EXPECT_EQ(f.externals.size(), 1u);
     EXPECT_EQ(f.observer.lines().size(), 4u);
-    EXPECT_EQ(f.observer.lines().back(), "status UPnP创建成功!,203.0.113.7, port = 45790");
+    EXPECT_EQ(f.observer.lines().back(), "status created 203.0.113.7 45790");
     f.mapper.reset();
     EXPECT_EQ(f.script->live_gateways, 0);
 }

@@ -99,8 +99,7 @@ void map_announce_and_delete(const real_gateway& g, std::uint16_t port)
     EXPECT_EQ(announced_port, port);
     EXPECT_EQ(announced_address, g.external);
     ASSERT_FALSE(observer.lines().empty());
-    EXPECT_EQ(
-        observer.lines().back(), "status UPnP创建成功!," + g.external + ", port = " + std::to_string(port));
+    EXPECT_EQ(observer.lines().back(), "status created " + g.external + " " + std::to_string(port));
 
     mapping_entry entry;
     ASSERT_EQ(g.lookup(port, entry), upnp_ok);
@@ -161,7 +160,7 @@ TEST(RealGateway, RefusedMappingIsTried999TimesThenGivenUp)
     EXPECT_FALSE(mapper->established());
     EXPECT_EQ(static_cast<PortMappingSchedule&>(*mapper).attempt_count(), 999);
     EXPECT_FALSE(announced);
-    const std::vector<std::string> expected = {"established 0", "beep", "wanted 0", "status UPnP失败!"};
+    const std::vector<std::string> expected = {"established 0", "beep", "wanted 0", "status failed"};
     EXPECT_EQ(observer.lines(), expected);
     mapping_entry entry;
     EXPECT_NE(g.lookup(refused_port, entry), upnp_ok);

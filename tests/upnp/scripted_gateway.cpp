@@ -130,10 +130,13 @@ void recording_observer::set_upnp_wanted(bool wanted)
     m_lines.push_back(wanted ? "wanted 1" : "wanted 0");
 }
 
-void recording_observer::show_sticky_status(const std::string& text)
+void recording_observer::show_sticky_status(net_status status, const net_status_detail& detail)
 {
     std::lock_guard lock(m_mutex);
-    m_lines.push_back("status " + text);
+    if (status == net_status::upnp_created)
+        m_lines.push_back("status created " + detail.address + " " + std::to_string(detail.port));
+    else
+        m_lines.push_back("status failed");
 }
 
 void recording_observer::chime_connected()

@@ -66,13 +66,14 @@ struct gateway_script
 [[nodiscard]] gateway_finder scripted_finder(std::shared_ptr<gateway_script> script);
 
 // Records what the network layer tells the window, in order, as short lines:
-// "established 1", "wanted 0", "status <text>", "chime", "beep".
+// "established 1", "wanted 0", "status failed", "status created <address> <port>", "chime",
+// "beep".
 class recording_observer final : public net_observer
 {
 public:
     void set_upnp_established(bool established) override;
     void set_upnp_wanted(bool wanted) override;
-    void show_sticky_status(const std::string& text) override;
+    void show_sticky_status(net_status status, const net_status_detail& detail) override;
     void chime_connected() override;
     void beep_alert() override;
 
