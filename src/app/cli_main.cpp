@@ -7,6 +7,7 @@
 #include "app/cli_commands.h"
 #include "app/cli_get.h"
 #include "app/cli_info.h"
+#include "base/file_limit.h"
 
 namespace zorvik::cli
 {
@@ -46,6 +47,8 @@ void print_usage(std::FILE* out)
 int main(int argc, char** argv)
 {
     using namespace zorvik::cli;
+    // Every file of a running torrent is held open.
+    static_cast<void>(torrent::raise_open_file_limit());
     const std::span<char* const> args(argv, static_cast<std::size_t>(argc));
     if (args.size() < 2)
     {

@@ -126,14 +126,24 @@ template <class Source>
 class decoder
 {
 public:
-    explicit decoder(Source& src) noexcept
+    explicit decoder(Source& src, std::size_t max_values = static_cast<std::size_t>(-1)) noexcept
         : m_src(src)
+        , m_values_left(max_values)
     {
     }
+
+    // True when the decode stopped because the input holds more values than allowed.
+    [[nodiscard]] bool over_budget() const noexcept { return m_over_budget; }
 
     // Decodes one value into out (which is of kind none). On failure out is left reset.
     bool value(bvalue& out, int depth)
     {
+        if (m_values_left == 0)
+        {
+            m_over_budget = true;
+            return false;
+        }
+        --m_values_left;
         const std::uint64_t start = m_src.position();
         const int c = m_src.peek();
         bool ok = false;
@@ -253,6 +263,8 @@ private:
     }
 
     Source& m_src;
+    std::size_t m_values_left;
+    bool m_over_budget = false;
 };
 
 template <class Sink>
@@ -326,12 +338,15 @@ void read_bvalue(std::istream& in, bvalue& out)
         in.setstate(std::ios::failbit);
 }
 
-std::size_t decode_bvalue(std::string_view data, bvalue& out)
+std::size_t decode_bvalue(std::string_view data, bvalue& out, std::size_t max_values, bool* over_budget)
 {
     out.reset();
     memory_source src(data);
-    decoder<memory_source> dec(src);
-    if (!dec.value(out, 0))
+    decoder<memory_source> dec(src, max_values);
+    const bool ok = dec.value(out, 0);
+    if (over_budget != nullptr)
+        *over_budget = dec.over_budget();
+    if (!ok)
         return 0;
     return static_cast<std::size_t>(src.position());
 }

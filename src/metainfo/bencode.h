@@ -21,8 +21,14 @@ void read_bvalue(std::istream& in, bvalue& out);
 
 // Buffer form of the same decoder (same grammar and limits). Returns the number of bytes the
 // value took, or 0 on malformed input (out is then of kind none). Source offsets are counted
-// from the start of data. Never reads past data.size().
-[[nodiscard]] std::size_t decode_bvalue(std::string_view data, bvalue& out);
+// from the start of data. Never reads past data.size(). At most `max_values` values (every
+// integer, string, list and dictionary, keys not counted) are decoded, which bounds the
+// memory a hostile input can take; more fail the decode with *over_budget set.
+[[nodiscard]] std::size_t decode_bvalue(
+    std::string_view data,
+    bvalue& out,
+    std::size_t max_values = static_cast<std::size_t>(-1),
+    bool* over_budget = nullptr);
 
 // Encoder: appends the encoding of value (dictionaries in ascending key order, a none value
 // writes nothing).

@@ -18,6 +18,10 @@ namespace
 // Larger files are refused as invalid without being read whole: real .torrent files stay far
 // below this even with hundreds of thousands of pieces.
 constexpr std::uint64_t max_torrent_file_size = 128ULL * 1024 * 1024;
+// Most bencoded values a .torrent may hold. A decoded value takes about 150 bytes, so this
+// bounds the memory of one decode to about 300 MB; a torrent of max_file_count files needs
+// about 6 values a file (up to 20 with deep paths).
+constexpr std::size_t max_torrent_values = 2000000;
 
 enum class read_status
 {
@@ -80,9 +84,14 @@ torrent_metainfo::torrent_metainfo(passkey, std::string bytes)
 
 metainfo_result torrent_metainfo::decode(std::string* why)
 {
-    if (decode_bvalue(m_bytes, m_root) == 0)
+    bool over_budget = false;
+    if (decode_bvalue(m_bytes, m_root, max_torrent_values, &over_budget) == 0)
     {
-        explain(why, "not bencoded data (malformed, truncated or nested too deeply)");
+        explain(
+            why,
+            over_budget
+                ? "more than " + std::to_string(max_torrent_values) + " bencoded values (too many files)"
+                : std::string("not bencoded data (malformed, truncated or nested too deeply)"));
         return metainfo_result::invalid;
     }
     if (m_root.kind() != bvalue_kind::dictionary)

@@ -30,7 +30,7 @@ add_result torrent_manager::add_torrent(
     std::shared_ptr<const torrent_metainfo> metainfo;
     try
     {
-        metainfo = torrent_metainfo::load_file(torrent_path, read);
+        metainfo = torrent_metainfo::load_file(torrent_path, read, &detail.reason);
     }
     catch (const std::exception&)
     {
@@ -38,11 +38,13 @@ add_result torrent_manager::add_torrent(
         return add_result::invalid;
     }
     if (read == metainfo_result::unreadable)
+    {
+        detail.reason.clear();
         return add_result::unreadable;
+    }
     if (metainfo == nullptr)
     {
         detail.fault = storage_fault::invalid;
-        detail.reason = "not a bencoded dictionary with an \"info\" dictionary";
         return add_result::invalid;
     }
 
