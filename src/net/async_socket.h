@@ -71,6 +71,11 @@ public:
     virtual int request_close(bool notify);
 
     virtual void want_read(); // mask |= read | close
+
+    // The owner read nothing from the socket in this readable report (it went through
+    // bytes it had read before) but wants the next one: read interest stays on.
+    void keep_reading() { arm_read(); }
+
     virtual void want_write(); // mask |= write | close
     virtual void drop_read();
     virtual void drop_write();

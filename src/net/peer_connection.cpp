@@ -110,6 +110,7 @@ void PeerConnection::reset()
     m_last_block_time = loop().now();
     m_next_keep_alive = 0;
     m_outstanding.clear();
+    m_voided.clear();
     m_uploads.clear();
     m_carried.clear();
     m_carried_pos = 0;
@@ -186,6 +187,7 @@ int PeerConnection::on_closed(int error)
     for (const block_request& r : m_outstanding)
         m_host.release_block(r);
     m_outstanding.clear();
+    m_voided.clear();
     m_uploads.clear();
     m_have_queue.clear();
     m_carried.clear();

@@ -29,7 +29,6 @@ enum class close_reason : std::uint8_t
     socket = 1, // the peer closed, a read or write failed
     bad_length = 2, // a message length that does not fit its id (or the receive buffer)
     unknown_id = 3,
-    late_bitfield = 4, // a bitfield that was not the first message
     bad_have = 5, // a have beyond the piece count
     unrequested_piece = 6, // block data while nothing is outstanding
     compose_failed = 7,
@@ -236,6 +235,9 @@ private:
     std::uint32_t m_tick_divider = tick_divider;
     std::deque<std::uint32_t> m_have_queue;
     std::vector<block_request> m_outstanding; // our requests, oldest first
+    // The requests the peer's last choke voided: a peer that unchokes us soon after may
+    // still serve them (they crossed its choke on the wire), which is no fault.
+    std::vector<block_request> m_voided;
     std::deque<block_request> m_uploads; // the peer's requests waiting to be served
     std::vector<std::byte> m_carried; // bytes read with the handshake, not yet consumed
     std::size_t m_carried_pos = 0;

@@ -46,8 +46,9 @@ PeerConnection::step PeerConnection::on_piece_header()
     }
     else if (wanted == block_wanted_result::wanted)
     {
-        // Block data nobody asked for, while nothing at all is asked of this peer.
-        if (m_outstanding.empty())
+        // Block data nobody asked for, while nothing at all is asked of this peer (a block
+        // whose request a choke voided may still come).
+        if (m_outstanding.empty() && std::find(m_voided.begin(), m_voided.end(), b) == m_voided.end())
             return close(close_reason::unrequested_piece);
         // A block we want that left the list (released after a choke): keep it.
         m_outstanding.insert(m_outstanding.begin(), b);

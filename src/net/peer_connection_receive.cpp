@@ -54,6 +54,11 @@ void PeerConnection::run_receive()
         if (s == step::stop && m_open && !m_download_paused && has_buffered()
             && m_blocks_this_run < max_blocks_per_run)
             continue;
+        // A run that ended at a message boundary may have used only bytes read before, so
+        // the socket was not asked this time; it must still report what waits in it. Only
+        // a download paused for its meter leaves the socket quiet (the tick resumes it).
+        if (s == step::stop && m_open && !m_download_paused && socket() != nullptr)
+            socket()->keep_reading();
         return;
     }
 }
@@ -211,8 +216,6 @@ PeerConnection::step PeerConnection::on_message_id()
     const std::uint32_t length = m_recv.message_length;
     if (id > wire::cancel)
         return close(close_reason::unknown_id);
-    if (id == wire::bitfield && m_recv.last_id != wire::none)
-        return close(close_reason::late_bitfield);
     const auto bitfield_length = static_cast<std::uint32_t>(1 + bitfield_bytes(m_host.piece_count()));
     if (!length_fits(id, length, bitfield_length))
         return close(close_reason::bad_length);
@@ -250,6 +253,7 @@ PeerConnection::step PeerConnection::handle_message()
         m_recv.choking = true;
         for (const block_request& r : m_outstanding)
             m_host.release_block(r);
+        m_voided.swap(m_outstanding);
         m_outstanding.clear();
         break;
     case wire::unchoke:
@@ -294,7 +298,10 @@ PeerConnection::step PeerConnection::handle_message()
     mark_active();
     // Serve a request at once when no block is being sent, instead of at the next tick: a
     // peer that keeps few requests queued would otherwise get a block or two per tick.
+    // Likewise ask at once when the peer unchokes us.
     if (m_recv.last_id == wire::request && !m_choker.choking() && may_send_now())
+        run_send(true);
+    else if (m_recv.last_id == wire::unchoke && m_send.interested && may_send_now())
         run_send(true);
     return m_open ? step::stop : step::closed;
 }
@@ -340,12 +347,15 @@ PeerConnection::step PeerConnection::receive_bitfield()
     bits.from_bytes(m_bitfield_in, m_host.piece_count());
     m_bitfield_in.clear();
     m_slot.have_count.store(bits.count(), std::memory_order_relaxed);
+    // A later bitfield (some clients announce several new pieces at once this way) is the
+    // peer's new have-state: the picker replaces the old one, availability included, and
+    // our interest follows it either way.
     const bool wanted = m_host.set_peer_bitfield(m_slot.key, bits);
     const bool we_complete = m_host.state() == task_state::complete || m_host.IsComplete();
     if (bits.all() && we_complete)
         return close(close_reason::both_complete);
-    if (wanted && !m_send.interested)
-        become_interested(true);
+    if (wanted != m_send.interested)
+        become_interested(wanted);
     m_recv_state = receive_state::next_message;
     mark_active();
     return step::stop;
