@@ -108,6 +108,7 @@ void PeerConnection::reset()
     m_tick_count = 0;
     m_tick_divider = tick_divider;
     m_last_block_time = loop().now();
+    m_last_activity = m_last_block_time;
     m_next_keep_alive = 0;
     m_outstanding.clear();
     m_voided.clear();
@@ -233,6 +234,12 @@ void PeerConnection::mark_active()
     if (m_slot.state.load() != peer_state::gone)
         m_slot.state.store(peer_state::active);
     m_changed = true;
+}
+
+void PeerConnection::count_sent(std::uint32_t bytes, tick_t now)
+{
+    m_host.count_sent(m_slot, bytes, now);
+    m_last_activity = now;
 }
 
 void PeerConnection::become_interested(bool interested)

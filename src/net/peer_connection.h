@@ -33,7 +33,7 @@ enum class close_reason : std::uint8_t
     unrequested_piece = 6, // block data while nothing is outstanding
     compose_failed = 7,
     both_complete = 8, // two seeds
-    inactive = 9, // no block data for too long
+    inactive = 9, // nothing from the peer, and no block data either way, for too long
     bad_handshake = 10, // wrong protocol string, or a handshake for another torrent
     unwelcome = 11, // our own peer id, or one already connected to the task
     task_stopped = 12,
@@ -208,7 +208,16 @@ private:
             && (m_send_state == send_state::idle || m_send_state == send_state::buffer);
     }
 
+    // Our handshake is out on an outgoing connection and the peer's is not yet accepted.
+    [[nodiscard]] bool awaiting_handshake() const noexcept
+    {
+        return (m_recv_state == receive_state::handshake || m_recv_state == receive_state::dead)
+            && m_slot.outgoing.load(std::memory_order_relaxed);
+    }
+
     void mark_active();
+    // Block bytes went out: the counters, and the peer is active.
+    void count_sent(std::uint32_t bytes, tick_t now);
     // Closes with a reason (request_close with notify); answers step::closed.
     step close(close_reason why);
 
@@ -218,7 +227,10 @@ private:
     bool m_claimed = false; // holds its record: on_closed gives it back (once)
     bool m_eager = true;
     tick_t m_next_keep_alive = 0;
-    tick_t m_last_block_time = 0;
+    tick_t m_last_block_time = 0; // block data received (the keep-alive rule)
+    // The peer was last heard from (a message other than a keep-alive, or block data) or
+    // took block data from us: the inactivity rule.
+    tick_t m_last_activity = 0;
     channel m_send;
     send_state m_send_state = send_state::handshake;
     std::uint32_t m_write_pos = 0; // where put_u32 writes in the send buffer

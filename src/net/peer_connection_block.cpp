@@ -20,6 +20,7 @@ PeerConnection::step PeerConnection::on_piece_header()
     b.index = wire::get_u32(payload);
     b.offset = wire::get_u32(payload + 4);
     b.length = m_recv.message_length - wire::piece_header_length;
+    m_last_activity = loop().now();
     m_recv.current = b;
     m_recv.done = 0;
     m_recv.length = b.length;
@@ -70,6 +71,7 @@ PeerConnection::step PeerConnection::receive_block()
     std::byte* data = m_recv.block_buffer(block.length);
     const tick_t now = loop().now();
     m_last_block_time = now;
+    m_last_activity = now;
     if (m_host.download_over_limit(now))
     {
         m_download_paused = true; // the tick resumes reading once the window has closed

@@ -32,7 +32,7 @@ PeerConnection::step PeerConnection::send_handshake()
         m_send_state = send_state::buffer;
     }
     // An outgoing connection waits for the peer's handshake before it says more.
-    return m_slot.outgoing.load() ? step::stop : step::next;
+    return awaiting_handshake() ? step::stop : step::next;
 }
 
 PeerConnection::step PeerConnection::read_handshake()
@@ -83,7 +83,9 @@ PeerConnection::step PeerConnection::read_handshake()
 
     m_recv_state = receive_state::next_message;
     mark_active();
-    return step::next;
+    // What waited for the peer's handshake (our bitfield) goes now.
+    run_send(false);
+    return m_open ? step::next : step::closed;
 }
 
 } // namespace torrent

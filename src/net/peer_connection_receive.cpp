@@ -295,6 +295,7 @@ PeerConnection::step PeerConnection::handle_message()
         return close(close_reason::unknown_id);
     }
     m_recv_state = receive_state::next_message;
+    m_last_activity = loop().now();
     mark_active();
     // Serve a request at once when no block is being sent, instead of at the next tick: a
     // peer that keeps few requests queued would otherwise get a block or two per tick.
@@ -357,6 +358,7 @@ PeerConnection::step PeerConnection::receive_bitfield()
     if (wanted != m_send.interested)
         become_interested(wanted);
     m_recv_state = receive_state::next_message;
+    m_last_activity = loop().now();
     mark_active();
     return step::stop;
 }

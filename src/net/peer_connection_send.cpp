@@ -44,6 +44,10 @@ PeerConnection::write_from(const std::byte* base, std::uint32_t total, std::uint
 
 PeerConnection::step PeerConnection::send_step(bool& eager)
 {
+    // An outgoing connection says nothing after its handshake until the peer's handshake
+    // has been read and checked (some clients ban a peer that does).
+    if (m_send_state != send_state::handshake && awaiting_handshake())
+        return step::stop;
     switch (m_send_state)
     {
     case send_state::handshake:
@@ -103,7 +107,7 @@ PeerConnection::step PeerConnection::send_step(bool& eager)
         const std::uint32_t before = m_send.done;
         const step s = write_from(m_send.block.get(), m_send.current.length, m_send.done);
         if (m_send.done != before)
-            m_host.count_sent(m_slot, m_send.done - before, now);
+            count_sent(m_send.done - before, now);
         if (s != step::next)
             return s;
         if (!m_uploads.empty())
@@ -143,7 +147,7 @@ PeerConnection::step PeerConnection::write_buffer_and_block()
         m_send_state = send_state::block_data;
         mark_active();
         if (body_moved != 0)
-            m_host.count_sent(m_slot, body_moved, now);
+            count_sent(body_moved, now);
     }
     switch (r)
     {

@@ -60,10 +60,13 @@ void PeerConnection::on_tick()
         m_changed = true;
     }
 
-    // A peer that sends no block data is dropped: after 180 s, plus one second for every
-    // 3000 bytes it has sent us so far (also while we only upload).
+    // A peer that has gone quiet is dropped: nothing from it but keep-alives and no block
+    // data to or from it for 180 s, plus one second for every 3000 bytes it has sent us
+    // so far. Serving a leecher keeps it (a seed receives no block data), and so does a
+    // peer that keeps telling us things; our own messages do not, or a dead peer would
+    // live on our keep-alives.
     const std::uint64_t grace = inactivity_ms + m_slot.downloaded.load(std::memory_order_relaxed) / 3;
-    if (quiet >= grace)
+    if (elapsed_since(now, m_last_activity) >= grace)
         close(close_reason::inactive);
 }
 

@@ -160,6 +160,27 @@ TEST(PeerHandshake, OutgoingConnectionToAnotherTorrentReadsNoMessageAndClosesOnT
     EXPECT_EQ(rig.task->connected_count(), 0);
 }
 
+TEST(PeerHandshake, OutgoingConnectionSaysNothingMoreUntilThePeersHandshakeIsChecked)
+{
+    wire_rig rig(rig_options{.seeding = true});
+    scripted_peer peer = rig.outgoing();
+    PeerConnection* c = rig.last_connection();
+    // Ticks, a piece to announce and a keep-alive's worth of silence: still only our 68
+    // bytes on the wire.
+    c->queue_have(0, true);
+    rig.ticks(8);
+    rig.clock.advance(PeerConnection::keep_alive_ms);
+    rig.ticks(2);
+    EXPECT_TRUE(peer.messages().empty());
+    EXPECT_TRUE(peer.handshake_received());
+    peer.send_handshake(rig.torrent.info_hash, other_id(1));
+    rig.pump();
+    const auto ms = peer.messages();
+    ASSERT_FALSE(ms.empty());
+    EXPECT_EQ(ms[0].id, wire::bitfield);
+    EXPECT_EQ(ms[0].payload, all_pieces_bitfield(rig.torrent.piece_count));
+}
+
 TEST(PeerHandshake, OutgoingHandshakeWithAWrongProtocolStringCloses)
 {
     wire_rig rig;
@@ -615,6 +636,52 @@ TEST(PeerTick, PeerThatSentBlockDataGetsASecondPer3000Bytes)
     EXPECT_TRUE(c->is_open());
     rig.ticks(1);
     EXPECT_FALSE(c->is_open());
+}
+
+TEST(PeerTick, SeedServingASlowLeecherKeepsItForFiveMinutes)
+{
+    // A seed receives no block data: the blocks it sends keep the connection.
+    unchoked_seed s;
+    for (std::uint32_t second = 0; second < 300; ++second)
+    {
+        s.peer.send_message(wire::request, request_payload(second % 8, 0, 16384));
+        s.rig.clock.advance(1000 - event_loop::tick_period_ms);
+        s.rig.ticks(1);
+        ASSERT_TRUE(s.c->is_open()) << "closed after " << second << " s";
+        s.peer.messages();
+    }
+    EXPECT_EQ(s.rig.task->uploaded(), 300u * 16384);
+    // Then silence: dropped 180 s after the last block went out.
+    s.rig.clock.advance(180000 - 2 * event_loop::tick_period_ms);
+    s.rig.ticks(1);
+    EXPECT_TRUE(s.c->is_open());
+    s.rig.ticks(1);
+    EXPECT_FALSE(s.c->is_open());
+    EXPECT_EQ(s.c->last_close(), close_reason::inactive);
+}
+
+TEST(PeerTick, MessagesKeepAPeerButKeepAlivesAndOurOwnMessagesDoNot)
+{
+    wire_rig rig;
+    scripted_peer talker = *rig.incoming(other_id(1));
+    PeerConnection* talker_c = rig.last_connection();
+    scripted_peer quiet = *rig.incoming(other_id(2));
+    PeerConnection* quiet_c = rig.last_connection();
+    // Ten minutes: one has message a minute from one peer, keep-alives from the other (and
+    // ours to both, as we download).
+    for (std::uint32_t minute = 0; minute < 10; ++minute)
+    {
+        talker.send_message(wire::have, u32(minute % 9));
+        quiet.send(u32(0));
+        for (int step = 0; step < 6; ++step)
+        {
+            rig.clock.advance(10000 - event_loop::tick_period_ms);
+            rig.ticks(1);
+        }
+    }
+    EXPECT_TRUE(talker_c->is_open());
+    EXPECT_FALSE(quiet_c->is_open());
+    EXPECT_EQ(quiet_c->last_close(), close_reason::inactive);
 }
 
 TEST(PeerTick, KeepAliveAfterTenSecondsWithoutBlockData)
