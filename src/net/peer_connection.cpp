@@ -109,6 +109,10 @@ void PeerConnection::reset()
     m_tick_divider = tick_divider;
     m_last_block_time = loop().now();
     m_last_activity = m_last_block_time;
+    m_pipeline = min_pipeline;
+    m_rate_since = m_last_block_time;
+    m_rate_base = m_slot.downloaded.load(std::memory_order_relaxed);
+    m_rate = 0;
     m_next_keep_alive = 0;
     m_outstanding.clear();
     m_voided.clear();
@@ -234,6 +238,21 @@ void PeerConnection::mark_active()
     if (m_slot.state.load() != peer_state::gone)
         m_slot.state.store(peer_state::active);
     m_changed = true;
+}
+
+void PeerConnection::measure_rate(tick_t now)
+{
+    const tick_t span = elapsed_since(now, m_rate_since);
+    if (span < 1000)
+        return;
+    const std::uint64_t total = m_slot.downloaded.load(std::memory_order_relaxed);
+    const std::uint64_t instant = (total - m_rate_base) * 1000 / span;
+    m_rate_since = now;
+    m_rate_base = total;
+    // Up at once, down by halves: one slow second does not empty a fast peer's pipeline.
+    m_rate = std::max(instant, (m_rate + instant) / 2);
+    const std::uint64_t blocks = m_rate * pipeline_time_ms / 1000 / wire::block_length;
+    m_pipeline = static_cast<std::size_t>(std::clamp<std::uint64_t>(blocks, min_pipeline, max_pipeline));
 }
 
 void PeerConnection::count_sent(std::uint32_t bytes, tick_t now)

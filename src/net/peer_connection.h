@@ -54,7 +54,13 @@ class PeerConnection final : public NetHandler
 {
 public:
     static constexpr std::uint32_t buffer_size = 512;
-    static constexpr std::size_t max_outstanding = 16;
+    // Requests kept outstanding with a peer: at least 16, and as many as the peer's measured
+    // rate delivers in 2.5 s (a peer that answers in bursts, or over a long round trip, is
+    // not capped at 16 blocks per round), up to 250 blocks (4 MiB in flight), a depth every
+    // client takes from a peer that does not say how many it accepts.
+    static constexpr std::size_t min_pipeline = 16;
+    static constexpr std::size_t max_pipeline = 250;
+    static constexpr std::uint64_t pipeline_time_ms = 2500;
     // Blocks one readable report may store; bytes read ahead past them wait for the next.
     static constexpr std::uint32_t max_blocks_per_run = 4;
     // A peer may queue this many requests with us; more are dropped (there is no way to
@@ -113,6 +119,12 @@ public:
     [[nodiscard]] bool peer_interested() const noexcept { return m_choker.peer_interested(); }
 
     [[nodiscard]] const std::vector<block_request>& outstanding() const noexcept { return m_outstanding; }
+
+    // How many requests we keep outstanding with this peer now.
+    [[nodiscard]] std::size_t pipeline() const noexcept { return m_pipeline; }
+
+    // The peer's block data rate as last measured (bytes per second).
+    [[nodiscard]] std::uint64_t download_rate() const noexcept { return m_rate; }
 
     [[nodiscard]] const std::deque<block_request>& upload_queue() const noexcept { return m_uploads; }
 
@@ -216,6 +228,8 @@ private:
     }
 
     void mark_active();
+    // Once a second: the peer's rate, and the pipeline that follows it.
+    void measure_rate(tick_t now);
     // Block bytes went out: the counters, and the peer is active.
     void count_sent(std::uint32_t bytes, tick_t now);
     // Closes with a reason (request_close with notify); answers step::closed.
@@ -247,6 +261,10 @@ private:
     std::uint32_t m_tick_divider = tick_divider;
     std::deque<std::uint32_t> m_have_queue;
     std::vector<block_request> m_outstanding; // our requests, oldest first
+    std::size_t m_pipeline = min_pipeline;
+    tick_t m_rate_since = 0; // start of the current rate window
+    std::uint64_t m_rate_base = 0; // the peer's downloaded total then
+    std::uint64_t m_rate = 0; // bytes per second
     // The requests the peer's last choke voided: a peer that unchokes us soon after may
     // still serve them (they crossed its choke on the wire), which is no fault.
     std::vector<block_request> m_voided;

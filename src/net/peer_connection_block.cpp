@@ -100,9 +100,9 @@ PeerConnection::step PeerConnection::receive_block()
         return step::closed;
     mark_active();
 
-    // Ask for more at once instead of at the next tick, so one peer is not capped at 16
-    // blocks per tick. The quiet first ticks after a reset stay quiet.
-    if (!m_recv.choking && m_send.interested && m_outstanding.size() < max_outstanding && may_send_now())
+    // Ask for more at once instead of at the next tick, so one peer is not capped at a
+    // pipeline per tick. The quiet first ticks after a reset stay quiet.
+    if (!m_recv.choking && m_send.interested && m_outstanding.size() < m_pipeline && may_send_now())
         run_send(true);
     return m_open ? step::stop : step::closed;
 }

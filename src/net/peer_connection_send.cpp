@@ -224,11 +224,11 @@ int PeerConnection::compose()
         m_interest_pending = false;
         fits = queue_header(m_send.interested ? wire::interested : wire::not_interested, 1, 0) && fits;
     }
-    // Requests: up to 16 outstanding, none while the task checks its data.
-    if (!m_recv.choking && m_send.interested && m_outstanding.size() <= max_outstanding
+    // Requests: up to the pipeline outstanding, none while the task checks its data.
+    if (!m_recv.choking && m_send.interested && m_outstanding.size() < m_pipeline
         && m_host.state() != task_state::checking)
     {
-        const std::size_t free_slots = max_outstanding - m_outstanding.size();
+        const std::size_t free_slots = m_pipeline - m_outstanding.size();
         for (std::size_t i = 0; i < free_slots && m_send.length + 4 + wire::request_length <= buffer_size;
              ++i)
         {

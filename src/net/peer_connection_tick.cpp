@@ -11,6 +11,7 @@ void PeerConnection::on_tick()
     if (!m_open)
         return;
     const tick_t now = loop().now();
+    measure_rate(now);
 
     // A rate meter held a transfer back, or a run left bytes read ahead: the socket will not
     // say so again.

@@ -36,6 +36,8 @@ inline constexpr std::uint32_t request_length = 13;
 // A piece message: id, index and begin, then up to 128 KiB of block data.
 inline constexpr std::uint32_t piece_header_length = 9;
 inline constexpr std::uint32_t max_block_length = 131072;
+// The block size we ask for.
+inline constexpr std::uint32_t block_length = 16384;
 inline constexpr std::uint32_t max_piece_length = piece_header_length + max_block_length;
 
 using info_hash_bytes = std::array<std::byte, 20>;

@@ -2,6 +2,7 @@
 // requests in both directions, the tick's pacing, and every malformed message a peer can
 // send (each closes that one connection and nothing else).
 #include <algorithm>
+#include <deque>
 
 #include <gtest/gtest.h>
 
@@ -386,7 +387,7 @@ TEST(PeerDownload, DownloadsEveryPieceFromAScriptedSeedAndAnnouncesThem)
         rig.pump();
         rig.ticks(1);
         const auto ms = seed.messages();
-        EXPECT_LE(seed_c->outstanding().size(), PeerConnection::max_outstanding);
+        EXPECT_LE(seed_c->outstanding().size(), PeerConnection::min_pipeline);
         serve_requests(seed, t, ms);
     }
     ASSERT_EQ(rig.task->state(), task_state::complete);
@@ -587,6 +588,48 @@ TEST(PeerDownload, LaterBitfieldIsThePeersNewHaveState)
     EXPECT_TRUE(has(peer.messages(), wire::not_interested));
     EXPECT_TRUE(c->is_open());
     EXPECT_EQ(c->slot().have_count.load(), 0u);
+}
+
+TEST(PeerDownload, PipelineFollowsThePeersRate)
+{
+    wire_rig rig(rig_options{.piece_length = 262144, .size = 48 * 262144});
+    scripted_peer seed = unchoking_seed(rig);
+    PeerConnection* c = rig.last_connection();
+    std::deque<wire_message> asked;
+    const auto serve = [&](std::size_t n)
+    {
+        for (const wire_message& m : seed.messages())
+        {
+            if (m.id == wire::request)
+                asked.push_back(m);
+        }
+        wire_messages now;
+        for (; n != 0 && !asked.empty(); --n)
+        {
+            now.push_back(asked.front());
+            asked.pop_front();
+        }
+        serve_requests(seed, rig.torrent, now);
+    };
+    EXPECT_EQ(c->pipeline(), PeerConnection::min_pipeline);
+    // 80 blocks a second for 4 s: what 2.5 s bring is kept outstanding (200 blocks).
+    for (int i = 0; i < 40; ++i)
+    {
+        serve(8);
+        rig.ticks(2);
+    }
+    EXPECT_NEAR(static_cast<double>(c->pipeline()), 200.0, 20.0);
+    serve(0);
+    EXPECT_GT(asked.size() + 8, c->pipeline()) << "the requests follow the pipeline";
+    EXPECT_LE(c->outstanding().size(), c->pipeline());
+    // A block a second: back to the floor.
+    for (int i = 0; i < 8; ++i)
+    {
+        serve(1);
+        rig.ticks(20);
+    }
+    EXPECT_EQ(c->pipeline(), PeerConnection::min_pipeline);
+    EXPECT_TRUE(c->is_open());
 }
 
 TEST(PeerDownload, BlockDataWaitsForTheDownloadMeter)
