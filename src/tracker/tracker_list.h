@@ -32,8 +32,9 @@ public:
     // Entries of 3 characters or fewer are never stored.
     static constexpr std::size_t min_url_length = 4;
 
-    // Appends a new entry (state 0, due at once) unless the URL is too short. Duplicates
-    // are kept. True when appended.
+    // Appends a new entry (state 0, due at once) unless the URL is too short or already
+    // listed (a URL in both announce and announce-list, or also a favourite, is announced
+    // once). True when appended.
     bool add(std::string_view url);
 
     // Moves the first entry to the back and returns it (null when empty).

@@ -103,6 +103,22 @@ TEST(AnnouncerEvents, ATaskCompleteFromTheStartNeverReportsCompleted)
     EXPECT_EQ(event_of(requests[3]), "stopped");
 }
 
+TEST(AnnouncerEvents, AUrlListedTwiceIsAnnouncedOnceAtTheStartAndOnceAtTheStop)
+{
+    announcer_rig rig;
+    scripted_http_server tracker([](const http_request&) { return make_reply(200, "OK", answer(600)); });
+    const std::string url = tracker.url("/announce");
+    rig.home.write("trackerFavorite.txt", url + "\r\n"); // a favourite too
+    auto announcer = rig.make({url, url}); // in announce and in announce-list
+    EXPECT_EQ(announcer->trackers().size(), 1U);
+    rig.clock.stop_at(1000 + 5 * minute);
+    announcer->Run();
+    const auto requests = tracker.requests();
+    ASSERT_EQ(requests.size(), 2U);
+    EXPECT_EQ(event_of(requests[0]), "started");
+    EXPECT_EQ(event_of(requests[1]), "stopped");
+}
+
 TEST(AnnouncerSchedule, AShortIntervalWaitsTwoMinutes)
 {
     announcer_rig rig;

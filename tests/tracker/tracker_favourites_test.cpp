@@ -27,18 +27,19 @@ std::vector<std::string> defaults()
     return {default_favourite_trackers.begin(), default_favourite_trackers.end()};
 }
 
-TEST(TrackerListEntries, ShortUrlsAreDroppedAndRotationKeepsOrder)
+TEST(TrackerListEntries, ShortAndRepeatedUrlsAreDroppedAndRotationKeepsOrder)
 {
     TrackerList list;
     EXPECT_FALSE(list.add(""));
     EXPECT_FALSE(list.add("abc"));
     EXPECT_TRUE(list.add("http://a/"));
     EXPECT_TRUE(list.add("http://b/"));
-    EXPECT_TRUE(list.add("http://a/")); // duplicates stay
+    EXPECT_FALSE(list.add("http://a/")); // announced once, in its first place
+    EXPECT_TRUE(list.add("http://A/")); // not the same bytes
     ASSERT_EQ(list.size(), 3U);
     EXPECT_EQ(list.rotate()->url, "http://a/");
     EXPECT_EQ(list.rotate()->url, "http://b/");
-    EXPECT_EQ(list.rotate()->url, "http://a/");
+    EXPECT_EQ(list.rotate()->url, "http://A/");
     EXPECT_EQ(list.rotate()->url, "http://a/");
     EXPECT_EQ(list.entries().front().state, tracker_state::never);
     EXPECT_EQ(list.entries().front().next_announce, 0U);
