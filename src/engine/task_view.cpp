@@ -11,6 +11,14 @@ namespace torrent
 namespace
 {
 
+// Bytes per second between two readings of a counter taken `seconds` apart. A counter that
+// went back (the check of existing data starts the download count again) gives 0, never
+// the wrapped difference.
+std::uint64_t rate_between(std::uint64_t before, std::uint64_t after, std::uint64_t seconds) noexcept
+{
+    return after > before ? (after - before) / seconds : 0;
+}
+
 void copy_identity(PeerView& pv, const PeerRecord& r)
 {
     pv.record = &r;
@@ -102,7 +110,7 @@ void Task::RefreshView(TaskView& view, tick_t at, bool with_peers) const
     }
     else
     {
-        view.download_rate = (down - view.downloaded) / s;
+        view.download_rate = rate_between(view.downloaded, down, s);
         view.downloaded = down;
         view.flags |= view_flag::download_rate;
     }
@@ -115,7 +123,8 @@ void Task::RefreshView(TaskView& view, tick_t at, bool with_peers) const
     }
     else
     {
-        view.upload_rate = ((up - view.uploaded) / s + view.upload_rate) >> 1;
+        view.upload_rate =
+            up > view.uploaded ? (rate_between(view.uploaded, up, s) + view.upload_rate) >> 1 : 0;
         view.uploaded = up;
         view.flags |= view_flag::uploaded | view_flag::upload_rate;
     }
@@ -151,7 +160,7 @@ void Task::RefreshView(TaskView& view, tick_t at, bool with_peers) const
         const std::uint64_t pd = r.downloaded.load(std::memory_order_relaxed);
         if (pd != pv.downloaded)
         {
-            pv.download_rate = (pd - pv.downloaded) / s;
+            pv.download_rate = rate_between(pv.downloaded, pd, s);
             pv.downloaded = pd;
             pv.flags |= peer_view_flag::downloaded | peer_view_flag::download_rate;
         }
@@ -163,7 +172,7 @@ void Task::RefreshView(TaskView& view, tick_t at, bool with_peers) const
         const std::uint64_t pu = r.uploaded.load(std::memory_order_relaxed);
         if (pu != pv.uploaded)
         {
-            pv.upload_rate = (pu - pv.uploaded) / s;
+            pv.upload_rate = rate_between(pv.uploaded, pu, s);
             pv.uploaded = pu;
             pv.flags |= peer_view_flag::uploaded | peer_view_flag::upload_rate;
         }

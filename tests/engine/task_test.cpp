@@ -291,6 +291,18 @@ TEST(TaskView, FillCopiesIdentityAndRefreshMeasuresRates)
     EXPECT_NE(view.flags & view_flag::download_rate, 0);
     rig.task->RefreshView(view, 13000, true);
     EXPECT_EQ(view.download_rate, 5000u); // no new bytes: the rate halves
+
+    // The check of existing data starts the download count again: the counter goes back,
+    // and the rate is 0, not a wrapped difference.
+    event stop;
+    ASSERT_GE(rig.task->check_existing_data(stop), 0);
+    ASSERT_LT(rig.task->downloaded(), view.downloaded);
+    rig.task->RefreshView(view, 14000, true);
+    EXPECT_EQ(view.download_rate, 0u);
+    EXPECT_EQ(view.downloaded, rig.task->downloaded());
+    rig.task->count_received(c->slot(), 3000, 14000);
+    rig.task->RefreshView(view, 15000, true);
+    EXPECT_EQ(view.download_rate, 3000u);
 }
 
 } // namespace
