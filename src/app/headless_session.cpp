@@ -90,6 +90,7 @@ struct headless_session::running_task
     tick_t next_peer_try = 0;
     bool ended = false;
     bool was_complete = false;
+    std::uint32_t tracker_failure_serial = 0; // the tracker refusal last printed
 };
 
 headless_session::headless_session(get_options options, progress_printer& out, torrent::clock& time)
@@ -320,6 +321,15 @@ void headless_session::print_progress(tick_t now)
             continue;
         torrent::TaskView& v = *t->view;
         v.task->RefreshView(v, now, false);
+        if (v.tracker_failure_serial != t->tracker_failure_serial)
+        {
+            t->tracker_failure_serial = v.tracker_failure_serial;
+            if (!v.tracker_failure.empty())
+                m_out.message(
+                    v.name + ": "
+                    + torrent::result_text(
+                        torrent::announce_outcome::failure, v.tracker_failure_url, v.tracker_failure));
+        }
         std::int64_t left = 0;
         if (t->upload_started != 0)
         {

@@ -226,14 +226,20 @@ void Task::Close()
         m_generation.store(next_generation(), std::memory_order_release);
         hash = m_info_hash;
     }
-    // Each connection closes on the network thread and gives its record back.
+    // Each connection closes on the network thread and gives its record back. A record's
+    // connection object is made and reset on that thread (PeerConnection::ready_for), so it
+    // is looked at there only.
     if (m_network.loop != nullptr)
     {
-        for (auto& r : m_records)
-        {
-            if (r->connection != nullptr)
-                m_network.loop->close(*r->connection);
-        }
+        on_network_thread(
+            [this]
+            {
+                for (auto& r : m_records)
+                {
+                    if (r->connection != nullptr)
+                        static_cast<void>(m_network.loop->close(*r->connection));
+                }
+            });
     }
     {
         const std::lock_guard lock(m_state_lock);
@@ -255,6 +261,9 @@ void Task::Close()
     }
     const std::lock_guard lock(m_task_lock);
     m_gathered.clear();
+    m_tracker_failure_url.clear();
+    m_tracker_failure.clear();
+    m_tracker_failure_serial.fetch_add(1, std::memory_order_release);
 }
 
 open_storage_result Task::choose_more_files(const file_selection& choice)

@@ -174,6 +174,7 @@ public:
     connect_answer Connect(PeerEndpoint& endpoint) override;
     void take_gathered_addresses(std::vector<PeerCandidate>& out) override;
     void set_tracker_peer_count(std::size_t count) override;
+    void set_tracker_failure(const std::string& url, const std::string& reason) override;
     void set_announcer_ended() override;
 
     // ---- peer_host: identity and peers (any thread)
@@ -183,7 +184,11 @@ public:
 
     [[nodiscard]] event_loop& network_loop() override { return *m_network.loop; }
 
-    [[nodiscard]] torrent_data* torrent() override { return m_torrent.get(); }
+    [[nodiscard]] torrent_data* torrent() override
+    {
+        assert_network_thread();
+        return m_torrent.get();
+    }
 
     [[nodiscard]] bool is_peer_id_unwelcome(std::string_view peer_id, bool remember) override;
     [[nodiscard]] peer_slot* take_peer_slot(const PeerEndpoint& endpoint) override;
@@ -216,15 +221,24 @@ public:
 
 private:
     [[nodiscard]] tick_t now() const noexcept;
+    // Aborts (in builds with assertions) unless called on the network thread, or once that
+    // thread has ended.
+    void assert_network_thread() const noexcept;
     [[nodiscard]] bool complete_outside_seeding() const noexcept;
     // Runs f on the network thread (inline when there is none any more).
     template <class F>
     void on_network_thread(F f);
     void destroy_connections();
     void forget_locked(std::uint64_t key, std::string_view peer_id);
+    void copy_tracker_failure(TaskView& view) const;
 
     mutable std::mutex m_task_lock;
     std::vector<PeerCandidate> m_gathered;
+    // The last tracker refusal (url, the tracker's reason) and a counter of changes, so the
+    // display copies the texts only when they changed. Texts under the task lock.
+    std::string m_tracker_failure_url;
+    std::string m_tracker_failure;
+    std::atomic<std::uint32_t> m_tracker_failure_serial{0};
 
     std::string m_info_hash;
     std::string m_name;

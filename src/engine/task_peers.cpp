@@ -191,6 +191,14 @@ void Task::set_tracker_peer_count(std::size_t count)
     m_tracker_peers.store(count, std::memory_order_relaxed);
 }
 
+void Task::set_tracker_failure(const std::string& url, const std::string& reason)
+{
+    const std::lock_guard lock(m_task_lock);
+    m_tracker_failure_url = reason.empty() ? std::string() : url;
+    m_tracker_failure = reason;
+    m_tracker_failure_serial.fetch_add(1, std::memory_order_release);
+}
+
 void Task::set_announcer_ended()
 {
     m_announcer_ended.store(true, std::memory_order_relaxed);
@@ -198,6 +206,7 @@ void Task::set_announcer_ended()
 
 void Task::piece_done(std::uint32_t index, bool complete)
 {
+    assert_network_thread();
     for (auto& r : m_records)
     {
         if (r->connection != nullptr && r->connection->is_open())

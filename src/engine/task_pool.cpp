@@ -27,7 +27,8 @@ std::unique_ptr<picker_sink> make_picker(torrent_data& data)
     return picker;
 }
 
-// How long closing the pool waits for announcers to send their last announce and end.
+// Closing the pool waits for the announcers in steps of this length (they send their last
+// announce within 3 s of the stop; a step that ends with some still running waits again).
 constexpr unsigned announcer_wait_ms = 8000;
 
 } // namespace
@@ -56,17 +57,29 @@ TaskPool::TaskPool(std::uint8_t slot_count)
     m_tasks.reserve(n);
     for (std::uint8_t i = 0; i < n; ++i)
         m_tasks.push_back(std::make_unique<Task>());
+    m_stop_events.assign(n, nullptr);
 }
 
 TaskPool::~TaskPool()
 {
+    // A check of existing data listens to its stop event only.
+    for (event* stop : m_stop_events)
+    {
+        if (stop != nullptr)
+            stop->set();
+    }
     for (auto& t : m_tasks)
     {
         if (t->state() != task_state::free_slot)
             t->Close();
     }
-    // Closing changed every generation, so each announcer ends at its next check.
-    static_cast<void>(m_workers.wait_idle(announcer_wait_ms));
+    // Closing changed every generation, so each announcer ends at its next check: its
+    // requests, waits and name lookups all give up within a few seconds of the stop. Until
+    // the last one has ended it may still reach its task, the worker count and the poller,
+    // so nothing is destroyed before (the network is shut down after the wait, too).
+    while (!m_workers.wait_idle(announcer_wait_ms))
+    {
+    }
     if (m_network)
         m_network->shutdown();
 }
@@ -211,6 +224,8 @@ Task* TaskPool::StartTask(
     auto announcer = std::make_unique<TrackerAnnouncer>(m_network->peer_id(), m_network->external());
     if (!m_favourites_folder.empty())
         announcer->set_favourites_folder(m_favourites_folder);
+    if (m_resolve)
+        announcer->set_host_resolver(m_resolve);
     tracker_announcer_binding binding(*announcer);
     Task* task = OpenTask(binding, torrent_path, save_folder, result, why);
     if (task == nullptr)
@@ -218,6 +233,7 @@ Task* TaskPool::StartTask(
     task->FillView(view);
     announcer->set_stop_event(view.stop);
     view.stop.reset();
+    m_stop_events[slot_index(*task)] = &view.stop;
     if (!TrackerAnnouncer::start(std::move(announcer), m_workers))
         task->set_announcer_ended();
     return task;
@@ -226,11 +242,26 @@ Task* TaskPool::StartTask(
 void TaskPool::StopTask(TaskView& view)
 {
     view.stop.set();
+    for (event*& stop : m_stop_events)
+    {
+        if (stop == &view.stop)
+            stop = nullptr; // signalled already; the view may go once its announcer has ended
+    }
     if (view.task == nullptr || view.state == view_state::checking)
         return; // a check notices the event itself
     if (view.task->generation() == view.generation)
         view.task->Close();
     view.state = view_state::stopped;
+}
+
+std::size_t TaskPool::slot_index(const Task& task) const
+{
+    for (std::size_t i = 0; i < m_tasks.size(); ++i)
+    {
+        if (m_tasks[i].get() == &task)
+            return i;
+    }
+    return 0;
 }
 
 peer_host* TaskPool::find_host(std::string_view info_hash)

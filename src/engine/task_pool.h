@@ -12,6 +12,7 @@
 #include "net/bittorrent_recognizer.h"
 #include "net/network_context.h"
 #include "storage/torrent_manager.h"
+#include "tracker/announce_response.h"
 #include "tracker/worker_count.h"
 
 namespace torrent
@@ -57,8 +58,10 @@ public:
     static constexpr std::uint8_t default_slots = 10;
 
     explicit TaskPool(std::uint8_t slot_count = default_slots);
-    // Closes every running task, waits (bounded) for the announcers, then shuts the
-    // network down.
+    // Signals the stop event of every task StartTask started, closes every running task,
+    // waits until every announcer has ended (their requests, checks and name lookups all
+    // end within a few seconds of the stop), then shuts the network down. Nothing an
+    // announcer can reach (the tasks, the worker count) is destroyed before it has ended.
     ~TaskPool() override;
     TaskPool(const TaskPool&) = delete;
     TaskPool& operator=(const TaskPool&) = delete;
@@ -87,7 +90,7 @@ public:
 
     // Starting a task as the window does: a tracker announcer, the open, the view filled,
     // the announcer given the view's stop event and started on its own thread. The view
-    // must outlive the announcer (see workers()).
+    // must outlive the announcer: destroy the pool (or wait for workers()) before the views.
     [[nodiscard]] Task* StartTask(
         const std::string& torrent_path,
         const std::string& save_folder,
@@ -123,16 +126,24 @@ public:
     // Where the announcers find the favourites file (default: the data folder).
     void set_favourites_folder(std::string folder) { m_favourites_folder = std::move(folder); }
 
+    // The name lookups of the announcers StartTask makes (default: the system resolver).
+    void set_host_resolver(host_resolver resolve) { m_resolve = std::move(resolve); }
+
 private:
+    [[nodiscard]] std::size_t slot_index(const Task& task) const;
+
     std::unique_ptr<NetworkContext> m_network;
     std::string m_data_folder;
     std::string m_favourites_folder;
+    host_resolver m_resolve;
     torrent_manager m_torrents; // until SetPort (tests that bring their own network)
     torrent_manager* m_active_torrents = &m_torrents;
     worker_count m_workers;
     std::mutex m_lock; // held while a free slot is searched and taken
     std::uint16_t m_port = 0;
     std::vector<std::unique_ptr<Task>> m_tasks;
+    // The stop event StartTask gave each slot's announcer (owned by the caller's view).
+    std::vector<event*> m_stop_events;
 };
 
 } // namespace torrent

@@ -3,43 +3,57 @@
 #include "engine/piece_picker.h"
 #include "engine/rate_meter.h"
 #include "engine/task.h"
+#include "net/event_loop.h"
 
 namespace torrent
 {
 
+void Task::assert_network_thread() const noexcept
+{
+    if (m_network.loop != nullptr)
+        m_network.loop->assert_in_loop_thread();
+}
+
 std::uint32_t Task::piece_count() const
 {
+    assert_network_thread();
     return m_picker != nullptr ? m_picker->piece_count() : 0;
 }
 
 std::uint32_t Task::piece_size(std::uint32_t index) const
 {
+    assert_network_thread();
     return m_picker != nullptr ? m_picker->piece_size(index) : 0;
 }
 
 bool Task::have_piece(std::uint32_t index) const
 {
+    assert_network_thread();
     return m_picker != nullptr && index < m_picker->piece_count() && m_picker->have(index);
 }
 
 bool Task::pick_block(peer_key peer, std::vector<block_request>& outstanding)
 {
+    assert_network_thread();
     return m_picker != nullptr && m_picker->pick_block(peer, outstanding);
 }
 
 void Task::release_block(const block_request& block)
 {
+    assert_network_thread();
     if (m_picker != nullptr)
         m_picker->release(block);
 }
 
 bool Task::set_peer_bitfield(peer_key peer, const bitfield& bits)
 {
+    assert_network_thread();
     return m_picker != nullptr && m_picker->set_peer_bitfield(peer, bits);
 }
 
 peer_have_result Task::peer_has_piece(peer_key peer, std::uint32_t index)
 {
+    assert_network_thread();
     if (m_picker == nullptr)
         return peer_have_result::not_interesting;
     return m_picker->peer_has_piece(peer, index);
@@ -47,32 +61,38 @@ peer_have_result Task::peer_has_piece(peer_key peer, std::uint32_t index)
 
 bool Task::still_interesting(peer_key peer)
 {
+    assert_network_thread();
     return m_picker != nullptr && m_picker->still_interesting(peer);
 }
 
 bool Task::peer_complete(peer_key peer) const
 {
+    assert_network_thread();
     return m_picker != nullptr && m_picker->peer_complete(peer);
 }
 
 void Task::peer_gone(peer_key peer)
 {
+    assert_network_thread();
     if (m_picker != nullptr)
         m_picker->peer_gone(peer);
 }
 
 bool Task::download_over_limit(tick_t at) const
 {
+    assert_network_thread();
     return m_download_meter != nullptr && m_download_meter->over_limit(at);
 }
 
 bool Task::upload_over_limit(tick_t at) const
 {
+    assert_network_thread();
     return m_upload_meter != nullptr && m_upload_meter->over_limit(at);
 }
 
 void Task::count_received(peer_slot& slot, std::uint32_t bytes, tick_t at)
 {
+    assert_network_thread();
     if (m_download_meter != nullptr)
         m_download_meter->account(bytes, at);
     m_downloaded.fetch_add(bytes, std::memory_order_relaxed);
@@ -81,6 +101,7 @@ void Task::count_received(peer_slot& slot, std::uint32_t bytes, tick_t at)
 
 void Task::count_sent(peer_slot& slot, std::uint32_t bytes, tick_t at)
 {
+    assert_network_thread();
     if (m_upload_meter != nullptr)
         m_upload_meter->account(bytes, at);
     m_uploaded.fetch_add(bytes, std::memory_order_relaxed);
@@ -89,6 +110,7 @@ void Task::count_sent(peer_slot& slot, std::uint32_t bytes, tick_t at)
 
 void Task::block_stored(const block_request& block, write_result result)
 {
+    assert_network_thread();
     // Held counts verified pieces only: a piece that fails its check, or a block that is
     // stored but never completes a piece, must not make the task look complete.
     switch (result)

@@ -37,37 +37,54 @@ void copy_identity(PeerView& pv, const PeerRecord& r)
 
 } // namespace
 
+void Task::copy_tracker_failure(TaskView& view) const
+{
+    const std::uint32_t serial = m_tracker_failure_serial.load(std::memory_order_acquire);
+    if (serial == view.tracker_failure_serial)
+        return;
+    const std::lock_guard lock(m_task_lock);
+    view.tracker_failure_serial = m_tracker_failure_serial.load(std::memory_order_relaxed);
+    view.tracker_failure_url = m_tracker_failure_url;
+    view.tracker_failure = m_tracker_failure;
+    view.flags |= view_flag::tracker_failure;
+}
+
 void Task::FillView(TaskView& view) const
 {
-    const std::lock_guard lock(m_state_lock);
-    view.task = const_cast<Task*>(this);
-    view.generation = generation();
-    view.name = m_name;
-    view.save_folder = m_save_folder;
-    view.torrent_path = m_torrent_path;
-    view.info_hash = m_info_hash;
-    view.piece_length = m_piece_length;
-    view.total = m_total.load(std::memory_order_relaxed);
-    view.held = m_held.load(std::memory_order_relaxed);
-    view.uploaded = m_uploaded.load(std::memory_order_relaxed);
-    view.downloaded = m_downloaded.load(std::memory_order_relaxed);
-    view.state = view_state_of(state());
-    view.announcer_ended = m_announcer_ended.load(std::memory_order_relaxed);
-    view.peer_count = m_connected.load(std::memory_order_relaxed);
-    view.slot_count = m_slot_count;
-    view.download_rate = 0;
-    view.upload_rate = 0;
-    view.tracker_peers = m_tracker_peers.load(std::memory_order_relaxed);
-    view.upload_started = 0;
-    view.last_refresh = 0;
-    view.elapsed_seconds = 0;
-    view.flags = view_flag::all;
-    view.peers.assign(m_records.size(), PeerView{});
-    for (std::size_t i = 0; i < m_records.size(); ++i)
     {
-        copy_identity(view.peers[i], *m_records[i]);
-        view.peers[i].flags = view.peers[i].state != peer_state::gone ? peer_view_flag::identity : 0;
+        const std::lock_guard lock(m_state_lock);
+        view.task = const_cast<Task*>(this);
+        view.generation = generation();
+        view.name = m_name;
+        view.save_folder = m_save_folder;
+        view.torrent_path = m_torrent_path;
+        view.info_hash = m_info_hash;
+        view.piece_length = m_piece_length;
+        view.total = m_total.load(std::memory_order_relaxed);
+        view.held = m_held.load(std::memory_order_relaxed);
+        view.uploaded = m_uploaded.load(std::memory_order_relaxed);
+        view.downloaded = m_downloaded.load(std::memory_order_relaxed);
+        view.state = view_state_of(state());
+        view.announcer_ended = m_announcer_ended.load(std::memory_order_relaxed);
+        view.peer_count = m_connected.load(std::memory_order_relaxed);
+        view.slot_count = m_slot_count;
+        view.download_rate = 0;
+        view.upload_rate = 0;
+        view.tracker_peers = m_tracker_peers.load(std::memory_order_relaxed);
+        view.upload_started = 0;
+        view.last_refresh = 0;
+        view.elapsed_seconds = 0;
+        view.flags = view_flag::all;
+        view.peers.assign(m_records.size(), PeerView{});
+        for (std::size_t i = 0; i < m_records.size(); ++i)
+        {
+            copy_identity(view.peers[i], *m_records[i]);
+            view.peers[i].flags = view.peers[i].state != peer_state::gone ? peer_view_flag::identity : 0;
+        }
     }
+    // The task lock after the state lock, never both at once.
+    view.tracker_failure_serial = m_tracker_failure_serial.load(std::memory_order_acquire) - 1;
+    copy_tracker_failure(view);
 }
 
 void Task::RefreshView(TaskView& view, tick_t at, bool with_peers) const
@@ -81,6 +98,7 @@ void Task::RefreshView(TaskView& view, tick_t at, bool with_peers) const
 
     view.announcer_ended = m_announcer_ended.load(std::memory_order_relaxed);
     view.tracker_peers = m_tracker_peers.load(std::memory_order_relaxed);
+    copy_tracker_failure(view);
     const view_state shown = view_state_of(state());
     if (shown != view.state)
     {

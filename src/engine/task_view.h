@@ -24,6 +24,7 @@ inline constexpr std::uint16_t state = 0x08;
 inline constexpr std::uint16_t upload_rate = 0x10;
 inline constexpr std::uint16_t download_rate = 0x20;
 inline constexpr std::uint16_t peer_count = 0x40;
+inline constexpr std::uint16_t tracker_failure = 0x100;
 inline constexpr std::uint16_t all = 0xFFFF;
 } // namespace view_flag
 
@@ -87,6 +88,11 @@ struct TaskView
     std::uint32_t elapsed_seconds = 0; // whole seconds between the last two refreshes
     tick_t upload_started = 0; // 0 = not uploading yet
     std::size_t tracker_peers = 0;
+    // The last refusal by a tracker: its URL and its own reason (safe to show; both empty
+    // when none or once the tracker accepted again). The serial tells a copy from the next.
+    std::string tracker_failure_url;
+    std::string tracker_failure;
+    std::uint32_t tracker_failure_serial = 0;
     event stop; // signalled to stop the task; resets itself when a wait consumes it
     int row = -1; // the task's row in the list, -1 = none
     std::uint16_t blink = 0;

@@ -153,6 +153,15 @@ void event_loop::tick()
     if (m_in_tick || stopped())
         return;
     m_in_tick = true;
+
+    // A handler that throws leaves the walk, not the loop: the next tick walks again.
+    struct walk_end
+    {
+        bool& in_tick;
+
+        ~walk_end() { in_tick = false; }
+    } const end{m_in_tick};
+
     m_ticks.fetch_add(1, std::memory_order_relaxed);
     // Advance before acting so erasing the current entry keeps the walk valid. Entries are
     // only nulled (never erased) while the walk runs, so the next iterator stays valid.
@@ -162,9 +171,18 @@ void event_loop::tick()
         if (current->second == nullptr)
             m_timers.erase(current);
         else
-            current->second->on_tick();
+        {
+            NetHandler* handler = current->second;
+            try
+            {
+                handler->on_tick();
+            }
+            catch (...)
+            {
+                handler_failed(handler->socket());
+            }
+        }
     }
-    m_in_tick = false;
 }
 
 void event_loop::quit() noexcept
@@ -387,7 +405,38 @@ void event_loop::select(int fd, std::uint32_t epoll_events)
         entry.registered = epoll_events;
 }
 
+void event_loop::handler_failed(AsyncSocket* socket) noexcept
+{
+    m_handler_faults.fetch_add(1, std::memory_order_relaxed);
+    if (socket == nullptr || !socket->is_open())
+        return;
+    try
+    {
+        socket->request_close(true);
+    }
+    catch (...)
+    {
+        // Its close handler threw as well: close without telling it again.
+        socket->close(0, false);
+    }
+}
+
 void event_loop::dispatch(std::uint64_t token, std::uint32_t events)
+{
+    try
+    {
+        dispatch_steps(token, events);
+    }
+    catch (...)
+    {
+        const auto index = static_cast<std::size_t>(token & 0xFFFFFFFFu);
+        const bool alive = index < m_sockets.size() && m_sockets[index].socket != nullptr
+            && m_sockets[index].generation == static_cast<std::uint32_t>(token >> 32);
+        handler_failed(alive ? m_sockets[index].socket : nullptr);
+    }
+}
+
+void event_loop::dispatch_steps(std::uint64_t token, std::uint32_t events)
 {
     const int fd = static_cast<int>(token & 0xFFFFFFFFu);
     const auto generation = static_cast<std::uint32_t>(token >> 32);

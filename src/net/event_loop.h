@@ -99,6 +99,12 @@ public:
 
     [[nodiscard]] std::uint64_t ticks() const noexcept { return m_ticks.load(std::memory_order_relaxed); }
 
+    // Handler calls that ended in an exception (each caught; that connection was closed).
+    [[nodiscard]] std::uint64_t handler_faults() const noexcept
+    {
+        return m_handler_faults.load(std::memory_order_relaxed);
+    }
+
     // ---- synchronous requests (any thread) ----------------------------------------------
 
     // Runs f on the loop thread and returns its result; inline when already there; a
@@ -148,6 +154,10 @@ private:
     void run_queued();
     void wake() noexcept;
     void dispatch(std::uint64_t data, std::uint32_t events);
+    void dispatch_steps(std::uint64_t data, std::uint32_t events);
+    // A handler threw: counted, and its connection is closed (with notification, so its
+    // owner gives everything back); the loop goes on with the other sockets.
+    void handler_failed(AsyncSocket* socket) noexcept;
 
     clock& m_clock;
     unique_fd m_epoll;
@@ -161,6 +171,7 @@ private:
     std::atomic<bool> m_stopped{false};
     std::atomic<std::uint64_t> m_iterations{0};
     std::atomic<std::uint64_t> m_ticks{0};
+    std::atomic<std::uint64_t> m_handler_faults{0};
 
     std::mutex m_mutex; // guards m_queue only
     std::vector<std::function<void()>> m_queue;

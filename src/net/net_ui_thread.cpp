@@ -33,7 +33,21 @@ bool NetUIThread::start()
         {
             m_loop->bind_to_current_thread();
             bound.set_value();
-            m_loop->run();
+            // A handler that throws (out of memory, a fault in one connection) must not end
+            // the process: the step is counted and the loop goes on serving every other
+            // socket, as the poller does with a pass that throws.
+            for (;;)
+            {
+                try
+                {
+                    m_loop->run();
+                    break;
+                }
+                catch (...)
+                {
+                    m_failed_steps.fetch_add(1, std::memory_order_relaxed);
+                }
+            }
         });
     ready.wait();
     return true;

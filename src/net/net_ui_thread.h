@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <thread>
 
@@ -40,10 +42,17 @@ public:
 
     [[nodiscard]] event_loop& loop() noexcept { return *m_loop; }
 
+    // Loop steps that ended in an exception from a handler (each one caught and counted).
+    [[nodiscard]] std::uint64_t failed_steps() const noexcept
+    {
+        return m_failed_steps.load(std::memory_order_relaxed);
+    }
+
 private:
     std::unique_ptr<event_loop> m_loop;
     std::jthread m_thread;
     bool m_started = false;
+    std::atomic<std::uint64_t> m_failed_steps{0};
 };
 
 } // namespace torrent

@@ -70,6 +70,9 @@ PeerConnection::PeerConnection(event_loop& loop, peer_host& host, peer_slot& slo
 
 PeerConnection& PeerConnection::ready_for(peer_host& host, peer_slot& slot)
 {
+    // The record's connection is read and written on the network thread only (a task that
+    // closes asks that thread to close its connections).
+    host.network_loop().assert_in_loop_thread();
     if (slot.connection == nullptr)
         slot.connection = std::make_unique<PeerConnection>(host.network_loop(), host, slot);
     else

@@ -5,6 +5,7 @@
 #include "metainfo/bnode.h"
 #include "net/local_address.h"
 #include "net/peer_id.h"
+#include "tracker/tracker_text.h"
 
 namespace torrent
 {
@@ -132,9 +133,11 @@ decode_announce_response(std::string_view body, const announce_self& self, const
     const std::unique_ptr<bnode> root = parse_bnode(body);
     if (!root || root->kind() != bnode_kind::dictionary)
         return answer;
-    if (bnode_find(root.get(), "failure reason") != nullptr)
+    if (const bnode* reason = bnode_find(root.get(), "failure reason"); reason != nullptr)
     {
         answer.outcome = announce_outcome::failure;
+        if (reason->kind() == bnode_kind::string)
+            answer.failure_reason = tracker_text(reason->str());
         return answer;
     }
     const bnode* interval = bnode_find(root.get(), "interval");

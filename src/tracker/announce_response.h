@@ -14,10 +14,10 @@ namespace torrent
 
 enum class announce_outcome : std::uint8_t
 {
-    not_dictionary, // undecodable, or not a dictionary
-    failure, // the tracker said "failure reason"
-    no_interval, // a dictionary without an integer "interval": its peers are not used
-    ok,
+    not_dictionary = 0, // undecodable, or not a dictionary
+    failure = 1, // the tracker said "failure reason"
+    no_interval = 2, // a dictionary without an integer "interval": its peers are not used
+    ok = 3,
 };
 
 // One peer address from an answer: a candidate key and, for a peer whose id carries its
@@ -33,6 +33,8 @@ struct announce_answer
     announce_outcome outcome = announce_outcome::not_dictionary;
     std::int64_t interval = 0; // seconds, as the tracker gave it
     std::vector<announced_peer> peers;
+    // The tracker's "failure reason", made safe to show (tracker_text); set with failure.
+    std::string failure_reason;
 };
 
 // Who we are, so the answer's entries for ourselves are left out.
@@ -51,7 +53,8 @@ using host_resolver = std::function<std::uint32_t(const std::string& name)>;
 inline constexpr int max_name_lookups = 10;
 
 // Decodes a tracker's answer (bencoded dictionary).
-// - "failure reason" present: outcome failure, nothing else read.
+// - "failure reason" present: outcome failure with its text (a reason that is not a string
+//   reads as empty), nothing else read.
 // - "interval" must be an integer, else outcome no_interval.
 // - "peers" as a string (compact): used only when its length is a multiple of 6; each
 //   group is an IPv4 address and a port in network byte order.

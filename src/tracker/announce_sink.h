@@ -61,6 +61,10 @@ public:
     // The number of peer addresses learned from trackers, for the task's display.
     virtual void set_tracker_peer_count(std::size_t count) = 0;
 
+    // A tracker refused the announce with a reason of its own (already made safe to show),
+    // or, with an empty reason, accepted one again after refusing: for the task's display.
+    virtual void set_tracker_failure(const std::string& url, const std::string& reason) = 0;
+
     // Set when the announcer ends while the task is still its own and active, so the window
     // stops the task.
     virtual void set_announcer_ended() = 0;

@@ -8,6 +8,7 @@
 #include "net/peer_endpoint.h"
 #include "net/peer_id.h"
 #include "tracker/announce_sink.h"
+#include "tracker/name_lookup.h"
 #include "tracker/tracker_favourites.h"
 #include "tracker/worker_count.h"
 
@@ -91,6 +92,22 @@ bool TrackerAnnouncer::task_alive() const
         && m_task->state() <= task_state::checking;
 }
 
+bool TrackerAnnouncer::stop_requested() const
+{
+    return m_stop->is_set() || !task_alive();
+}
+
+std::uint32_t
+TrackerAnnouncer::lookup(const std::string& name, std::chrono::steady_clock::time_point until) const
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+        return 0; // the answer's lookup time is used up
+    const auto limit = static_cast<unsigned>(std::min<std::int64_t>(lookup_limit_ms, left.count()));
+    return resolve_with_limit(m_resolve, name, limit, [this] { return stop_requested(); });
+}
+
 TrackerAnnouncer::counters TrackerAnnouncer::read_counters()
 {
     // Once the slot has changed hands its counters belong to another torrent: keep the last.
@@ -103,7 +120,7 @@ void TrackerAnnouncer::Run()
 {
     if (m_task == nullptr)
         return;
-    set_cancel_check([this] { return !m_final_phase && (m_stop->is_set() || !task_alive()); });
+    set_cancel_check([this] { return !m_final_phase && stop_requested(); });
     if (m_check_first && m_task->check_existing_data(*m_stop) < 0)
     {
         finish();
@@ -238,12 +255,18 @@ void TrackerAnnouncer::announce(TrackerEntry& entry)
     bool ok = false;
     for (int attempt = 1;; ++attempt)
     {
+        // Each attempt gets what is left of the announce's time, however the tracker drips.
+        const tick_t spent = m_clock.now() - first;
+        if (spent >= announce_limit_ms)
+            break;
+        set_request_timeout(static_cast<unsigned>(announce_limit_ms - spent));
         ok = Fetch();
-        if (ok || attempt >= max_attempts || m_clock.now() - first > attempts_window_ms)
+        if (ok || attempt >= max_attempts || m_clock.now() - first + retry_wait_ms >= announce_limit_ms)
             break;
         if (!Wait(retry_wait_ms))
             break;
     }
+    set_request_timeout(0);
     if (!ok)
     {
         entry.next_announce = m_clock.now() + failed_retry_ms;
@@ -258,13 +281,29 @@ void TrackerAnnouncer::handle_answer(TrackerEntry& entry, announce_event sent, b
     if (const std::string* body = Body(); body != nullptr)
     {
         const external_address::value self = m_external.get();
-        answer = decode_announce_response(*body, announce_self{self.ip, self.port, m_peer_id}, m_resolve);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer_lookup_ms);
+        answer = decode_announce_response(
+            *body,
+            announce_self{self.ip, self.port, m_peer_id},
+            [this, until](const std::string& name) { return lookup(name, until); });
     }
     const tick_t now = m_clock.now();
+    if (answer.outcome == announce_outcome::failure)
+    {
+        // Kept and shown: the tracker's own words are often the only hint (not registered,
+        // banned client, passkey).
+        entry.refused = true;
+        m_task->set_tracker_failure(entry.url, answer.failure_reason);
+    }
     if (answer.outcome == announce_outcome::not_dictionary || answer.outcome == announce_outcome::failure)
     {
         entry.next_announce = now + failed_retry_ms;
         return;
+    }
+    if (entry.refused)
+    {
+        entry.refused = false;
+        m_task->set_tracker_failure(entry.url, {});
     }
     // The tracker accepted the announce.
     if (entry.state == tracker_state::never)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -28,9 +29,10 @@ class worker_count;
 // (handing every due candidate to the task, re-offering each every 30 s, merging the
 // addresses the task gathered from peer ids of ours) in 2 s steps on the stop event until
 // that tracker's next announce is due, then sends the request: up to 3 attempts, 2 s apart,
-// within 20 s. The answer's interval (clamped to 120..600 s) sets when that tracker is due
-// again; an announce that fails, or is answered without a usable interval, makes it due
-// again after 120 s (never at once, so a broken tracker is not hammered in a loop).
+// and the whole announce (every attempt, however slowly a tracker answers) within 20 s, so
+// one slow tracker cannot keep the others from being asked. The answer's interval (clamped to 120..600 s)
+// sets when that tracker is due again; an announce that fails, or is answered without a usable interval,
+// makes it due again after 120 s (never at once, so a broken tracker is not hammered in a loop).
 //
 // Events: "started" on the first announce to each tracker; "completed" once, to a tracker
 // that saw the task incomplete, when nothing is left; "stopped" when the announcer ends, to
@@ -56,7 +58,13 @@ public:
     static constexpr unsigned step_wait_ms = 2000;
     static constexpr unsigned retry_wait_ms = 2000;
     static constexpr int max_attempts = 3;
-    static constexpr tick_t attempts_window_ms = 20000;
+    // A whole announce, every attempt and wait included, ends within this time (about what
+    // common clients allow a tracker); the next tracker is asked after it.
+    static constexpr tick_t announce_limit_ms = 20000;
+    // Names in an answer's peer list are looked up for at most this long each, and for at
+    // most answer_lookup_ms in all; a stop ends a lookup at once.
+    static constexpr unsigned lookup_limit_ms = 3000;
+    static constexpr unsigned answer_lookup_ms = 10000;
     static constexpr tick_t failed_retry_ms = 120000;
     static constexpr tick_t stopped_budget_ms = 3000;
     static constexpr tick_t stopped_request_ms = 2000;
@@ -85,7 +93,8 @@ public:
     // Folder of the favourites file (default: the data folder).
     void set_favourites_folder(std::string folder) { m_favourites_folder = std::move(folder); }
 
-    // Name lookups for dictionary peers (default: the system resolver).
+    // Name lookups for dictionary peers (default: the system resolver). Each lookup runs
+    // bounded in time and cancelled by a stop (resolve_with_limit).
     void set_host_resolver(host_resolver resolve) { m_resolve = std::move(resolve); }
 
     // The thread body; returns when the announcer has finished.
@@ -115,6 +124,10 @@ private:
     };
 
     [[nodiscard]] bool task_alive() const;
+    // The stop event is set or the task is gone (peeks: the signal stays for Wait).
+    [[nodiscard]] bool stop_requested() const;
+    [[nodiscard]] std::uint32_t
+    lookup(const std::string& name, std::chrono::steady_clock::time_point until) const;
     [[nodiscard]] counters read_counters();
     bool run_cycle();
     TrackerEntry* choose_entry();

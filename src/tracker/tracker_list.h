@@ -22,6 +22,8 @@ struct TrackerEntry
     // An announce was accepted while the task still had data to fetch; only then does a
     // later complete task report "completed" to this tracker.
     bool saw_incomplete = false;
+    // The last answer was a "failure reason" (the task shows it until the tracker accepts).
+    bool refused = false;
 };
 
 // The trackers of one task, rotated: the entry used next is always the first.

@@ -94,6 +94,12 @@ constexpr std::array rows{
 
     result_row{result_domain::net_status, 1, uitext::upnp_failed, ""},
     result_row{result_domain::net_status, 2, uitext::upnp_created, ",{address}, port = {port}"},
+
+    result_row{
+        result_domain::tracker, 0, no_entry, "tracker {address} gave an answer that is not a dictionary"},
+    result_row{result_domain::tracker, 1, no_entry, "tracker {address} refused the announce: {reason}"},
+    result_row{result_domain::tracker, 2, no_entry, "tracker {address} answered without an interval"},
+    result_row{result_domain::tracker, 3, no_entry, "tracker {address} accepted the announce"},
 };
 
 const result_row* find_row(result_domain domain, std::uint8_t code) noexcept
@@ -193,6 +199,14 @@ std::string result_text(open_task_result result, const storage_error& why)
     if (why)
         return result_text(why);
     return result_text(result_domain::open_task, static_cast<std::uint8_t>(result));
+}
+
+std::string result_text(announce_outcome outcome, const std::string& url, const std::string& reason)
+{
+    result_detail d;
+    d.address = url;
+    d.reason = reason;
+    return result_text(result_domain::tracker, static_cast<std::uint8_t>(outcome), d);
 }
 
 std::string result_text(set_port_result result)

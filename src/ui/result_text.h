@@ -7,6 +7,7 @@
 #include "engine/task_pool.h"
 #include "net/net_observer.h"
 #include "storage/storage_error.h"
+#include "tracker/announce_response.h"
 
 namespace torrent
 {
@@ -27,6 +28,7 @@ enum class result_domain : std::uint8_t
     storage = 1, // storage_fault
     set_port = 2, // set_port_result
     net_status = 3, // net_status
+    tracker = 4, // announce_outcome
 };
 
 // The facts a text is filled with.
@@ -55,6 +57,11 @@ result_text(result_domain domain, std::uint8_t code, const result_detail& detail
 [[nodiscard]] std::string result_text(set_port_result result);
 
 [[nodiscard]] std::string result_text(net_status status, const net_status_detail& detail);
+
+// What a tracker answered an announce with, for the tracker at `url`; `reason` is the
+// tracker's own text (its failure reason, already made safe to show).
+[[nodiscard]] std::string
+result_text(announce_outcome outcome, const std::string& url, const std::string& reason = {});
 
 // `text` made safe for a terminal: control characters (C0, DEL, and C1 in UTF-8, such as
 // ESC of an escape sequence) and backslashes become \xNN, so names from a .torrent can

@@ -31,6 +31,8 @@ std::span<const std::byte> bytes_of(std::string_view s)
     return {reinterpret_cast<const std::byte*>(s.data()), s.size()};
 }
 
+} // namespace
+
 std::string handshake_text(std::string_view info_hash_text, std::string_view peer_id)
 {
     std::string out(wire::handshake_size, '\0');
@@ -42,8 +44,6 @@ std::string handshake_text(std::string_view info_hash_text, std::string_view pee
         peer_id);
     return out;
 }
-
-} // namespace
 
 std::string u32(std::uint32_t v)
 {

@@ -69,6 +69,9 @@ private:
     bool m_closed = false;
 };
 
+// The 68-byte handshake a peer sends for the torrent.
+std::string handshake_text(std::string_view info_hash_text, std::string_view peer_id);
+
 // Helpers for message payloads.
 std::string u32(std::uint32_t v);
 std::string request_payload(std::uint32_t index, std::uint32_t begin, std::uint32_t length);

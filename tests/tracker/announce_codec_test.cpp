@@ -4,6 +4,7 @@
 #include "tracker/announce_request.h"
 #include "tracker/announce_response.h"
 #include "tracker/peer_candidate.h"
+#include "tracker/tracker_text.h"
 
 namespace torrent
 {
@@ -184,14 +185,33 @@ TEST(AnnounceAnswer, HostNamesGoToTheResolverWithinALimit)
 TEST(AnnounceAnswer, FailureReasonOrMissingIntervalMeansNoPeers)
 {
     const std::string peers = bstr(compact(ip(10, 0, 0, 1), 6881));
-    EXPECT_EQ(
-        decode("d14:failure reason9:forbidden8:intervali60e5:peers" + peers + "e").outcome,
-        announce_outcome::failure);
+    const announce_answer refused = decode("d14:failure reason9:forbidden8:intervali60e5:peers" + peers + "e");
+    EXPECT_EQ(refused.outcome, announce_outcome::failure);
+    EXPECT_EQ(refused.failure_reason, "forbidden");
+    EXPECT_TRUE(refused.peers.empty());
+    EXPECT_EQ(decode("d14:failure reasoni5ee").outcome, announce_outcome::failure);
     const announce_answer no_interval = decode("d5:peers" + peers + "e");
     EXPECT_EQ(no_interval.outcome, announce_outcome::no_interval);
     EXPECT_TRUE(no_interval.peers.empty());
     EXPECT_EQ(decode("d8:interval2:60e").outcome, announce_outcome::no_interval);
     EXPECT_EQ(decode("d8:intervali60ee").outcome, announce_outcome::ok);
+}
+
+TEST(AnnounceAnswer, AFailureReasonIsKeptSafeToShow)
+{
+    // Escape sequences, other controls and broken UTF-8 become '?'; good UTF-8 stays.
+    EXPECT_EQ(tracker_text("\x1b[2J\x1b]0;owned\x07ok\r\n"), "?[2J?]0;owned?ok??");
+    EXPECT_EQ(tracker_text("\xc2\x9b" "31m"), "??31m"); // C1 CSI, written in UTF-8
+    EXPECT_EQ(tracker_text("\xff\xfe\xc3"), "???");
+    EXPECT_EQ(tracker_text("种子未注册 torrent not registered"), "种子未注册 torrent not registered");
+    // Cut to the limit, never inside a character.
+    std::string long_reason;
+    for (int i = 0; i < 200; ++i)
+        long_reason += "种";
+    const std::string kept = tracker_text(long_reason);
+    EXPECT_LE(kept.size(), max_tracker_text);
+    EXPECT_EQ(kept.size() % 3, 0U);
+    EXPECT_GT(kept.size(), max_tracker_text - 3);
 }
 
 TEST(AnnounceAnswer, MalformedBodiesAreNotDictionaries)

@@ -107,6 +107,18 @@ public:
 
     void set_tracker_peer_count(std::size_t count) override { peer_count = count; }
 
+    void set_tracker_failure(const std::string& url, const std::string& reason) override
+    {
+        std::lock_guard lock(m_mutex);
+        failures.emplace_back(url, reason);
+    }
+
+    [[nodiscard]] std::vector<std::pair<std::string, std::string>> tracker_failures() const
+    {
+        std::lock_guard lock(m_mutex);
+        return failures;
+    }
+
     void set_announcer_ended() override { ended = true; }
 
     struct connect_call
@@ -131,6 +143,7 @@ public:
 
 private:
     mutable std::mutex m_mutex;
+    std::vector<std::pair<std::string, std::string>> failures;
     std::vector<connect_call> m_connects;
     std::vector<PeerCandidate> m_gathered;
     const clock* m_clock_reading = nullptr;

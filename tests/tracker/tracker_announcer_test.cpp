@@ -7,6 +7,7 @@
 
 #include "announcer_rig.h"
 #include "scripted_http_server.h"
+#include "tracker/name_lookup.h"
 #include "tracker/worker_count.h"
 
 namespace torrent
@@ -329,6 +330,11 @@ TEST(AnnouncerFailures, AFailureReasonIsNotTakenAsAcceptingStarted)
     ASSERT_GE(requests.size(), 2U);
     EXPECT_EQ(event_of(requests[0]), "started");
     EXPECT_EQ(event_of(requests[1]), "started");
+    // The reason reaches the task for its display, and is cleared once the tracker accepts.
+    const std::string url = tracker.url("/announce");
+    EXPECT_EQ(
+        rig.task.tracker_failures(),
+        (std::vector<std::pair<std::string, std::string>>{{url, "busy"}, {url, ""}}));
 }
 
 TEST(AnnouncerFailures, ATenMiBAnswerIsRefusedAndTheAnnouncerCarriesOn)
@@ -388,6 +394,95 @@ TEST(AnnouncerStop, AStalledTrackerDoesNotDelayTheStop)
     EXPECT_LT(std::chrono::steady_clock::now() - stop_at, std::chrono::seconds(5));
     EXPECT_EQ(workers.failures(), 0U);
     EXPECT_TRUE(rig.task.ended);
+}
+
+// A resolver stand-in that blocks until released, counting its lookups.
+struct stuck_resolver
+{
+    std::mutex mutex;
+    std::condition_variable cond;
+    bool released = false;
+    std::atomic<int> lookups{0};
+
+    host_resolver get()
+    {
+        return [this](const std::string&)
+        {
+            ++lookups;
+            std::unique_lock lock(mutex);
+            cond.wait(lock, [this] { return released; });
+            return ip(10, 0, 0, 9);
+        };
+    }
+
+    // Lets every lookup end and waits until their helper threads are gone (they hold this).
+    ~stuck_resolver()
+    {
+        {
+            const std::lock_guard lock(mutex);
+            released = true;
+        }
+        cond.notify_all();
+        for (int i = 0; i < 500 && lookup_helpers_running() != 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+};
+
+TEST(NameLookup, ALookupIsBoundedInTimeAndEndsAtACancel)
+{
+    stuck_resolver stuck;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(resolve_with_limit(stuck.get(), "slow.example", 150), 0U);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    start = std::chrono::steady_clock::now();
+    std::atomic<bool> cancel{false};
+    std::thread canceller(
+        [&]
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            cancel = true;
+        });
+    EXPECT_EQ(resolve_with_limit(stuck.get(), "slow.example", 60000, [&] { return cancel.load(); }), 0U);
+    canceller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(resolve_with_limit(stuck.get(), "slow.example", 60000, [] { return true; }), 0U);
+    EXPECT_EQ(stuck.lookups.load(), 2); // a cancelled wait starts no lookup
+    const host_resolver quick = [](const std::string&)
+    {
+        return ip(10, 0, 0, 7);
+    };
+    EXPECT_EQ(resolve_with_limit(quick, "fast.example", 5000), ip(10, 0, 0, 7));
+}
+
+TEST(AnnouncerStop, AStopInTheMiddleOfSlowNameLookupsEndsTheAnnouncerAtOnce)
+{
+    announcer_rig rig;
+    std::string peers = "l";
+    for (int i = 0; i < 10; ++i)
+    {
+        const std::string name = "peer" + std::to_string(i) + ".example";
+        peers += "d2:ip" + std::to_string(name.size()) + ":" + name + "4:porti6881ee";
+    }
+    peers += "e";
+    scripted_http_server tracker([&](const http_request&)
+                                 { return make_reply(200, "OK", "d8:intervali1800e5:peers" + peers + "e"); });
+    stuck_resolver stuck;
+    auto announcer = rig.make({tracker.url("/announce")});
+    announcer->set_host_resolver(stuck.get());
+    worker_count workers;
+    ASSERT_TRUE(TrackerAnnouncer::start(std::move(announcer), workers));
+    for (int i = 0; i < 500 && stuck.lookups.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(stuck.lookups.load(), 1);
+    const auto stop_at = std::chrono::steady_clock::now();
+    rig.stop.set();
+    ASSERT_TRUE(workers.wait_idle(5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - stop_at, std::chrono::seconds(1));
+    EXPECT_EQ(stuck.lookups.load(), 1); // the other names are not looked up after the stop
+    const auto requests = tracker.requests();
+    ASSERT_EQ(requests.size(), 2U);
+    EXPECT_EQ(event_of(requests[1]), "stopped");
+    EXPECT_TRUE(rig.task.connects().empty());
 }
 
 TEST(AnnouncerStop, ALostSlotEndsTheAnnouncerWithAStoppedAnnounceButNoEndedFlag)
