@@ -33,23 +33,19 @@ std::string_view yes_no(bool on)
     return ui_text(on ? uitext::yes : uitext::no);
 }
 
-// KB/s to bytes/s for -ds, which has no range of its own: a negative value means no
-// limit, and a value too large for the 32-bit limit becomes the largest whole-KB limit.
-std::int32_t download_limit_from_kb(std::int32_t kb)
+} // namespace
+
+std::int32_t limit_from_kb(std::int32_t kb) noexcept
 {
     if (kb <= 0)
         return 0;
     return static_cast<std::int32_t>(std::min<std::int64_t>(kb, int32_max / 1024) * 1024);
 }
 
-// Minutes to milliseconds for -ut, kept within the 32-bit time: a negative time ends
-// seeding at once, as 0 does.
-std::int32_t seeding_minutes_clamped(std::int32_t minutes)
+std::int32_t clamp_seeding_minutes(std::int32_t minutes) noexcept
 {
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(minutes, 0, int32_max / 60000));
 }
-
-} // namespace
 
 runtime_apply_outcome
 ApplyRuntimeOptions(runtime_options_state& state, const command_line& line, bool confirm)
@@ -77,7 +73,7 @@ ApplyRuntimeOptions(runtime_options_state& state, const command_line& line, bool
     }
 
     const int_option ds = ReadIntOption(line, "-ds");
-    v.download_limit = ds.found ? download_limit_from_kb(ds.value) : 0;
+    v.download_limit = ds.found ? limit_from_kb(ds.value) : 0;
     if (ds.found && confirm)
         append_line(
             text,
@@ -86,7 +82,7 @@ ApplyRuntimeOptions(runtime_options_state& state, const command_line& line, bool
 
     if (const int_option ut = ReadIntOption(line, "-ut"); ut.found)
     {
-        const std::int32_t minutes = seeding_minutes_clamped(ut.value);
+        const std::int32_t minutes = clamp_seeding_minutes(ut.value);
         v.seeding_time = minutes * 60000;
         if (confirm)
             append_number_line(text, ui_text(uitext::upload_timeout_minutes_is), minutes);

@@ -44,6 +44,14 @@ struct runtime_apply_outcome
     std::string confirmation;
 };
 
+// KB per second to a limit in bytes per second (-ds, the settings dialog): 0 or below means
+// no limit, and a value too large for the 32-bit limit becomes the largest whole-KB limit.
+[[nodiscard]] std::int32_t limit_from_kb(std::int32_t kb) noexcept;
+
+// A seeding time in minutes kept within the 32-bit millisecond time (0..35791): a negative
+// time ends seeding at once, as 0 does.
+[[nodiscard]] std::int32_t clamp_seeding_minutes(std::int32_t minutes) noexcept;
+
 // Applies the run-time options of `line` to `state`. Options that are absent still act:
 // no -ds removes the download limit and no -noupnp, -nm or -np turns that feature on.
 // `confirm` is set for a line handed over with -set, and collects the confirmation text.

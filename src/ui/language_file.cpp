@@ -1,6 +1,7 @@
 #include "ui/language_file.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,24 +119,62 @@ std::string language_file_bytes(const ui_text_table& table)
     return out;
 }
 
-language_file_result load_language_file(const std::string& path, ui_text_table& table)
+namespace
 {
-    unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd)
-    {
-        // Only a missing file is written: an existing one that cannot be read is the
-        // user's and is never overwritten.
-        if (errno != ENOENT)
-            return language_file_result::unreadable;
-        return write_file_atomically(path, language_file_bytes(table)) ? language_file_result::written
-                                                                       : language_file_result::not_written;
-    }
 
+// Writes a file that does not exist yet, whole or not at all: the bytes go to a temporary
+// file that is then linked in under the name, which fails when a file of that name appeared
+// meanwhile (another copy starting, or the user), so no file is ever replaced. Where the
+// file system has no hard links the file is created exclusively and written in place.
+bool write_new_file(const std::string& path, std::string_view data)
+{
+    const auto write_all = [&data](int fd)
+    {
+        std::size_t done = 0;
+        while (done < data.size())
+        {
+            const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    };
+
+    std::string tmp = path + ".XXXXXX";
+    unique_fd fd(::mkostemp(tmp.data(), O_CLOEXEC));
+    if (fd)
+    {
+        const bool written = write_all(fd.get()) && ::fchmod(fd.get(), 0644) == 0;
+        fd.reset();
+        const int linked = written ? ::link(tmp.c_str(), path.c_str()) : -1;
+        const int link_errno = errno;
+        ::unlink(tmp.c_str());
+        if (linked == 0)
+            return true;
+        if (!written || (link_errno != EPERM && link_errno != ENOTSUP && link_errno != ENOSYS))
+            return false;
+    }
+    unique_fd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!out)
+        return false;
+    if (write_all(out.get()))
+        return true;
+    out.reset();
+    ::unlink(path.c_str());
+    return false;
+}
+
+// Reads an open language file into `table`.
+language_file_result read_open_file(int fd, ui_text_table& table)
+{
     struct stat st
     {
     };
 
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return language_file_result::unreadable;
 
     language_file_reader reader(table);
@@ -143,7 +182,7 @@ language_file_result load_language_file(const std::string& path, ui_text_table& 
     std::size_t total = 0;
     while (total < max_file_read)
     {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -156,11 +195,79 @@ language_file_result load_language_file(const std::string& path, ui_text_table& 
     return language_file_result::read;
 }
 
+// Opens a language file for reading: the descriptor, or none with errno set.
+unique_fd open_language_file(const std::string& path)
+{
+    return unique_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+}
+
+language_file_result write_missing_file(const std::string& path, const ui_text_table& table)
+{
+    return write_new_file(path, language_file_bytes(table)) ? language_file_result::written
+                                                            : language_file_result::not_written;
+}
+
+} // namespace
+
+language_file_result load_language_file(const std::string& path, ui_text_table& table)
+{
+    const unique_fd fd = open_language_file(path);
+    if (fd)
+        return read_open_file(fd.get(), table);
+    // Only a missing file is written: an existing one that cannot be read is the user's
+    // and is never overwritten.
+    if (errno != ENOENT)
+        return language_file_result::unreadable;
+    return write_missing_file(path, table);
+}
+
+std::string messages_locale()
+{
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+    {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+            return value;
+    }
+    return {};
+}
+
+bool is_chinese_locale(std::string_view locale) noexcept
+{
+    // language[_territory][.codeset][@modifier]
+    const std::string_view language = locale.substr(0, locale.find_first_of("_.@"));
+    return language.size() == 2 && (language[0] == 'z' || language[0] == 'Z')
+        && (language[1] == 'h' || language[1] == 'H');
+}
+
+language_file_result load_start_language(const language_start& start, ui_text_table& table)
+{
+    if (const unique_fd fd = open_language_file(start.language_file))
+        return read_open_file(fd.get(), table);
+    if (errno != ENOENT)
+        return language_file_result::unreadable;
+    if (!start.chinese)
+    {
+        // Entries the English file does not reach keep the built-in texts.
+        ui_text_table english = table;
+        const unique_fd fd =
+            start.english_file.empty() ? unique_fd() : open_language_file(start.english_file);
+        if (!fd || read_open_file(fd.get(), english) != language_file_result::read)
+            return language_file_result::english_missing;
+        table = std::move(english);
+    }
+    return write_missing_file(start.language_file, table);
+}
+
 language_file_result LoadLanguageFile()
 {
     ui_text_table table;
-    const language_file_result result =
-        load_language_file(join_path(data_folder(), language_file_name), table);
+    language_start start;
+    start.language_file = join_path(data_folder(), language_file_name);
+    if (const std::string folder = executable_folder(); !folder.empty())
+        start.english_file = join_path(folder, english_language_file_name);
+    start.chinese = is_chinese_locale(messages_locale());
+    const language_file_result result = load_start_language(start, table);
     install_ui_text(std::move(table));
     return result;
 }
