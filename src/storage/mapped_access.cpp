@@ -1,5 +1,6 @@
 #include "storage/mapped_access.h"
 
+#include <atomic>
 #include <csetjmp>
 #include <csignal>
 #include <cstring>
@@ -10,8 +11,10 @@ namespace torrent
 namespace
 {
 
-// The jump target of the guarded call running on this thread, or null.
-thread_local sigjmp_buf* t_guard = nullptr;
+// The jump target of the guarded call running on this thread, or null. Volatile: the
+// compiler must neither drop nor move the stores around the access (it sees that memcpy
+// does not read it, but the signal handler does).
+thread_local sigjmp_buf* volatile t_guard = nullptr;
 
 struct sigaction g_previous
 {
@@ -85,7 +88,9 @@ bool guarded_run(void (*step)(void*) noexcept, void* context) noexcept
         return false;
     }
     t_guard = &here;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     step(context);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     t_guard = outer;
     return true;
 }

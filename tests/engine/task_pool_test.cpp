@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "base/event.h"
+#include "base/paths.h"
+#include "engine/task_view.h"
 #include "wire_rig.h"
 
 namespace torrent::test
@@ -25,9 +27,31 @@ TEST(TaskPool, EleventhOpenFindsNoFreeSlotAndChangesNothing)
     EXPECT_EQ(
         rig.pool->OpenTask(announcer, rig.dir.write("x.torrent", extra.bytes), rig.save, result), nullptr);
     EXPECT_EQ(result, open_task_result::no_free_slot);
+    EXPECT_NE(result, open_task_result::cannot_open);
     EXPECT_FALSE(announcer.bound);
     EXPECT_EQ(rig.pool->running_count(), 10u);
     EXPECT_EQ(rig.pool->torrents().find_torrent(extra.info_hash), nullptr);
+}
+
+TEST(TaskPool, StartWithoutANetworkAndAFailedOpenSayWhy)
+{
+    TaskPool pool(1);
+    TaskView view;
+    open_task_result result{};
+    EXPECT_EQ(pool.StartTask("/nonexistent.torrent", "/tmp", view, result), nullptr);
+    EXPECT_EQ(result, open_task_result::no_network);
+
+    wire_rig rig(rig_options{.slots = 2});
+    const made_torrent t = make_multi_file("M", {{{"sub", "f"}, pattern_bytes(20000, 3)}}, 16384);
+    make_folders(rig.save + "/M");
+    write_file_atomically(rig.save + "/M/sub", "a file where the folder goes");
+    stub_announcer announcer;
+    storage_error why;
+    EXPECT_EQ(
+        rig.pool->OpenTask(announcer, rig.dir.write("m.torrent", t.bytes), rig.save, result, &why), nullptr);
+    EXPECT_EQ(result, open_task_result::cannot_open);
+    EXPECT_EQ(why.fault, storage_fault::folder_failed);
+    EXPECT_EQ(why.path, rig.save + "/M/sub");
 }
 
 TEST(TaskPool, FailedOpenLeavesTheSlotFreeForTheNextOne)

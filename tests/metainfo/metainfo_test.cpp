@@ -147,6 +147,74 @@ TEST(FileEntryReader, RefusesComponentsThatLeaveTheSaveFolder)
         EXPECT_TRUE(is_safe_path_component(ok)) << ok;
 }
 
+TEST(FileEntryReader, PathsDeeperOrLongerThanTheSystemTakesAreRefusedAtOnce)
+{
+    std::string why;
+    auto refused = [&](const std::vector<std::string>& path)
+    {
+        const bvalue files = decode("l" + file(1, path) + "e");
+        file_entry_reader reader(files, &why);
+        file_entry e;
+        return code_of([&] { reader.read(e); }) == err::invalid_file_entry;
+    };
+    EXPECT_FALSE(refused(std::vector<std::string>(max_path_components, "d")));
+    EXPECT_TRUE(refused(std::vector<std::string>(5000, "d")));
+    EXPECT_NE(why.find("5000 components deep; at most 128"), std::string::npos) << why;
+    EXPECT_FALSE(refused({std::string(255, 'n')}));
+    EXPECT_TRUE(refused({std::string(256, 'n')}));
+    EXPECT_NE(why.find("longer than the system allows (255)"), std::string::npos) << why;
+    // 20 components of 250 bytes: each fits, the whole path does not.
+    EXPECT_TRUE(refused(std::vector<std::string>(20, std::string(250, 'p'))));
+    EXPECT_NE(why.find("the system allows 4095"), std::string::npos) << why;
+}
+
+TEST(FileEntryReader, MoreFilesThanTheLimitAreRefusedWithTheCount)
+{
+    std::string list = "l";
+    for (std::size_t n = 0; n <= max_file_count; ++n)
+        list += "i0e";
+    const bvalue files = decode(list + "e");
+    std::string why;
+    EXPECT_EQ(code_of([&] { file_entry_reader reader(files, &why); }), err::invalid_info);
+    EXPECT_EQ(why, "100001 files; at most 100000 are supported");
+}
+
+TEST(Bencode, DecodeStopsAtItsValueBudget)
+{
+    bvalue v;
+    bool over = false;
+    EXPECT_EQ(decode_bvalue("li1ei2ee", v, 3, &over), 8u);
+    EXPECT_FALSE(over);
+    EXPECT_EQ(decode_bvalue("li1ei2ei3ee", v, 3, &over), 0u);
+    EXPECT_TRUE(over);
+    EXPECT_EQ(v.kind(), bvalue_kind::none);
+}
+
+TEST(InfoLayout, PadFilesMayShareAPathAndAreNeverSelected)
+{
+    auto pad = [](std::int64_t length)
+    {
+        return "d" + s("attr") + s("p") + s("length") + i(length) + s("path") + "l" + s(".pad")
+            + s(std::to_string(length)) + "ee";
+    };
+    // a [0,10) pad [10,16) b [16,26) pad [26,32) c [32,40): pieces of 16 bytes.
+    const bvalue v =
+        decode(multi_info(16, {file(10, {"a"}), pad(6), file(10, {"b"}), pad(6), file(8, {"c"})}, 3));
+    const info_layout layout = parse_info_layout(v);
+    ASSERT_EQ(layout.files.size(), 5u);
+    EXPECT_TRUE(layout.files[1].pad);
+    EXPECT_TRUE(layout.files[3].pad);
+    EXPECT_FALSE(layout.files[1].selected);
+    EXPECT_FALSE(layout.files[0].pad);
+    EXPECT_EQ(layout.total_size, 40u);
+    EXPECT_EQ(layout.selected_size, 28u);
+    EXPECT_EQ(layout.files[2].offset, 16u);
+    // The same path twice without "attr" is refused.
+    EXPECT_EQ(
+        layout_code(multi_info(16, {file(10, {"a"}), file(6, {"x"}), file(6, {"x"})}, 2)),
+        err::invalid_file_entry);
+}
+
 TEST(InfoLayout, PieceCountMustMatchTheTotalSize)
 {
     const int pl = 16384;
@@ -327,6 +395,22 @@ TEST(LightReader, MultiFileRowsAndSelection)
     const fixed_selection sel;
     ASSERT_EQ(summarize(text, sum, &sel), summary_result::ok);
     EXPECT_EQ(sum.selected_size, 105U);
+}
+
+TEST(LightReader, PadFilesAreLeftOutOfTheFilesAUserSees)
+{
+    test::temp_dir dir;
+    const std::string pad =
+        "d" + s("attr") + s("p") + s("length") + i(6) + s("path") + "l" + s(".pad") + s("6") + "ee";
+    const std::string path = dir.write(
+        "t.torrent",
+        "d" + s("announce") + s("http://x/") + s("info")
+            + multi_info(16, {file(10, {"a"}), pad, file(10, {"b"})}, 2) + "e");
+    torrent_summary summary;
+    ASSERT_EQ(read_torrent_summary(path, summary), summary_result::ok);
+    ASSERT_EQ(summary.files.size(), 3u);
+    EXPECT_TRUE(summary.files[1].pad);
+    EXPECT_EQ(user_file_indices(summary), (std::vector<std::size_t>{0, 2}));
 }
 
 TEST(LightReader, FileResults)

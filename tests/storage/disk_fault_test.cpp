@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/event.h"
 #include "base/paths.h"
 #include "storage/torrent_manager.h"
 #include "support/process_env.h"
@@ -159,6 +160,115 @@ TEST_F(DiskFaultTest, ReadOnlyVolumeCannotTakeTheFiles)
             // The state file on a writable disk, the content on the read-only one.
             CHECK_OR_EXIT(3, add(m, dir / "state", disk + "/save") == add_result::cannot_open);
             CHECK_OR_EXIT(4, !test::exists(dir / "state/" + big.info_hash));
+            return 0;
+        }));
+}
+
+TEST_F(DiskFaultTest, CompleteDownloadOnAReadOnlyVolumeOpensReadOnlyAndSeeds)
+{
+    expect_child(with_small_disk(
+        disk,
+        "size=8m",
+        [&]
+        {
+            // Complete, with its piece-state file (inside the content folder), then read-only.
+            test::write_payload(
+                disk + "/save/T",
+                {{{"a"}, big.payload.substr(0, 3 << 20)}, {{"b"}, big.payload.substr(3 << 20)}});
+            {
+                torrent_manager m({}, disk + "/home/");
+                std::string hash;
+                std::vector<std::string> urls;
+                CHECK_OR_EXIT(
+                    1,
+                    m.add_torrent(torrent_file, disk + "/save/T", disk + "/save", hash, urls)
+                        == add_result::needs_check);
+                event stop;
+                CHECK_OR_EXIT(2, m.find_torrent(hash)->check_existing_data({}, stop, 0) == big.piece_count);
+                m.remove_torrent(hash);
+            }
+            if (::mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+                return cannot_mount;
+            torrent_manager m({}, disk + "/home/");
+            std::string hash;
+            std::vector<std::string> urls;
+            CHECK_OR_EXIT(
+                3,
+                m.add_torrent(torrent_file, disk + "/save/T", disk + "/save", hash, urls)
+                    == add_result::added);
+            const auto data = m.find_torrent(hash);
+            CHECK_OR_EXIT(4, data->storage().have().all());
+            CHECK_OR_EXIT(5, data->storage().file_states()[0].read_only);
+            std::string out(16384, '\0');
+            block_request b{5, 0, 16384, nullptr, 0};
+            CHECK_OR_EXIT(6, m.read_block(hash, b, std::as_writable_bytes(std::span(out))) == 16384);
+            CHECK_OR_EXIT(7, out == big.payload.substr(5 << 18, 16384));
+            m.remove_torrent(hash);
+            return 0;
+        }));
+}
+
+TEST_F(DiskFaultTest, IncompleteDownloadOnAReadOnlyVolumeNamesTheFileThatCannotBeWritten)
+{
+    expect_child(with_small_disk(
+        disk,
+        "size=8m",
+        [&]
+        {
+            std::string half = big.payload.substr(3 << 20);
+            half.replace(0, 1000, 1000, 'x'); // b's first piece is wrong
+            test::write_payload(disk + "/save/T", {{{"a"}, big.payload.substr(0, 3 << 20)}, {{"b"}, half}});
+            if (::mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+                return cannot_mount;
+            // No saved state and none can be made: the check decides, and finds b incomplete.
+            torrent_manager m({}, disk + "/home/");
+            std::string hash;
+            std::vector<std::string> urls;
+            CHECK_OR_EXIT(
+                1,
+                m.add_torrent(torrent_file, disk + "/save/T", disk + "/save", hash, urls)
+                    == add_result::needs_check);
+            const auto data = m.find_torrent(hash);
+            CHECK_OR_EXIT(2, data->state_in_memory_only());
+            event stop;
+            CHECK_OR_EXIT(3, data->check_existing_data({}, stop, 0) == check_failed);
+            const storage_error e = data->fault();
+            CHECK_OR_EXIT(4, e.fault == storage_fault::read_only_incomplete);
+            CHECK_OR_EXIT(5, e.path == disk + "/save/T/b");
+            m.remove_torrent(hash);
+            return 0;
+        }));
+}
+
+TEST_F(DiskFaultTest, PieceStateFileWithoutRoomTakesBackTheFilesAndFoldersTheOpenMade)
+{
+    expect_child(with_small_disk(
+        disk,
+        "size=64k",
+        [&]
+        {
+            // The data folder's disk is full; the content goes elsewhere.
+            test::write_payload(disk, {{{"filler"}, std::string(60 << 10, 'f')}});
+            int fill = 0;
+            while (test::exists(disk + "/filler") && fill < 64)
+            {
+                if (!write_file_atomically(disk + "/more" + std::to_string(fill), std::string(4096, 'm')))
+                    break;
+                ++fill;
+            }
+            torrent_manager m({}, disk + "/home/");
+            std::string hash;
+            std::vector<std::string> urls;
+            storage_error why;
+            const std::string save = dir / "elsewhere/deep";
+            CHECK_OR_EXIT(
+                1,
+                m.add_torrent(torrent_file, disk + "/home", save, hash, urls, &why)
+                    == add_result::cannot_open);
+            CHECK_OR_EXIT(2, why.fault == storage_fault::state_file_failed);
+            CHECK_OR_EXIT(3, why.error_number == ENOSPC);
+            CHECK_OR_EXIT(4, !test::exists(dir / "elsewhere"));
+            CHECK_OR_EXIT(5, !test::exists(disk + "/home/" + big.info_hash));
             return 0;
         }));
 }

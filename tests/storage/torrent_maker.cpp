@@ -79,6 +79,8 @@ make_multi_file(const std::string& name, const std::vector<payload_file>& files,
         path = bvalue::make_list();
         for (const std::string& c : f.path)
             path.append() = bvalue(c);
+        if (f.pad)
+            entry.slot("attr") = bvalue(std::string("p"));
         payload += f.data;
     }
     return finish(std::move(info), std::move(payload), piece_length);
@@ -104,6 +106,8 @@ void write_payload(const std::string& folder, const std::vector<payload_file>& f
 {
     for (const payload_file& f : files)
     {
+        if (f.pad)
+            continue; // never on disk
         std::string path = folder;
         for (const std::string& c : f.path)
             path = join_path(path, c);

@@ -15,6 +15,7 @@ struct payload_file
 {
     std::vector<std::string> path;
     std::string data;
+    bool pad = false; // a padding file ("attr" "p"): data must be zeros, not written to disk
 };
 
 // A .torrent built in memory from a payload.

@@ -194,6 +194,47 @@ TEST_F(TorrentStorageTest, PaddingEntriesGetNoFile)
     EXPECT_EQ(storage.read_piece(1, false, true).spans().size(), 2u);
 }
 
+TEST_F(TorrentStorageTest, PadFilesAreNeverOnDiskReadAsZerosAndCountInTheHash)
+{
+    // a [0,20000) pad [20000,32768) b [32768,52768) pad [52768,65536) c [65536,70000); the two
+    // pads have the same size, so the same name.
+    const std::vector<payload_file> files = {
+        {{"a"}, test::pattern_bytes(20000, 1)},
+        {{".pad", "12768"}, std::string(12768, '\0'), true},
+        {{"b"}, test::pattern_bytes(20000, 2)},
+        {{".pad", "12768"}, std::string(12768, '\0'), true},
+        {{"c"}, test::pattern_bytes(4464, 3)},
+    };
+    const auto t = test::make_multi_file("T", files, 32768);
+    bool is_new = false;
+    ASSERT_EQ(open(t, is_new), open_storage_result::ok);
+    EXPECT_FALSE(test::exists(dir / "save/T/.pad"));
+    EXPECT_EQ(storage.selected_size(), 44464u);
+    // Every block of the payload, pad bytes included: the pad part is dropped, yet counts.
+    for (std::uint32_t piece = 0; piece < storage.piece_count(); ++piece)
+    {
+        const std::uint32_t size = storage.piece_size(piece);
+        for (std::uint32_t at = 0; at < size; at += 16384)
+        {
+            const std::uint32_t n = std::min<std::uint32_t>(16384, size - at);
+            block_request b{piece, at, n, &storage, 0};
+            ASSERT_TRUE(storage.write_block(b, bytes_of(t.payload.substr(piece * 32768ull + at, n))));
+            EXPECT_EQ(b.bytes_transferred, n);
+        }
+        piece_buffer p = storage.read_piece(piece, false, true);
+        EXPECT_FALSE(p.no_data());
+        EXPECT_TRUE(storage.check_piece(p)) << piece;
+    }
+    EXPECT_FALSE(test::exists(dir / "save/T/.pad"));
+    EXPECT_EQ(test::read_file(dir / "save/T/b"), files[2].data);
+    // An upload of a block over a pad gives its zeros.
+    std::string out(16384, 'x');
+    block_request r{0, 16384, 16384, &storage, 0};
+    ASSERT_EQ(storage.read_block(r, std::as_writable_bytes(std::span(out))), 16384);
+    EXPECT_EQ(r.bytes_transferred, 16384u);
+    EXPECT_EQ(out, t.payload.substr(16384, 16384));
+}
+
 TEST_F(TorrentStorageTest, ExistingDataIsKeptAsItIs)
 {
     const std::string data = test::pattern_bytes(50000, 9);
