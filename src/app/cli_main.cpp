@@ -1,4 +1,5 @@
 // zorvik-cli: the command-line front end. Each command lives in a file cli_<name>.cpp.
+#include <csignal>
 #include <cstdio>
 #include <span>
 #include <string_view>
@@ -49,6 +50,9 @@ int main(int argc, char** argv)
     using namespace zorvik::cli;
     // Every file of a running torrent is held open.
     static_cast<void>(torrent::raise_open_file_limit());
+    // A file size limit (ulimit -f) makes sizing a file fail with EFBIG, which the open
+    // reports, instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     const std::span<char* const> args(argv, static_cast<std::size_t>(argc));
     if (args.size() < 2)
     {
