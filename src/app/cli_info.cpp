@@ -112,7 +112,7 @@ void print_layout(
             size_text(f.size).c_str(),
             f.first_piece,
             f.end_piece,
-            f.placeholder ? ", padding" : "",
+            f.placeholder || f.pad ? ", padding" : "",
             printable(display_path(layout, f)).c_str());
     }
     std::printf("Trackers:     %zu\n", urls.size());

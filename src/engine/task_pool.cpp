@@ -182,6 +182,20 @@ Task* TaskPool::OpenTask(
         return nullptr;
     }
 
+    // The piece-state file may vouch for more than the loaded torrent believes (files
+    // changed since it was written): what is held is what the torrent has.
+    std::uint64_t held_now = held;
+    bitfield wanted;
+    if (added == add_result::added && m_active_torrents->copy_have_wanted(hash, wanted))
+    {
+        const std::uint32_t n = wanted.bit_count();
+        held_now = stored_downloaded_bytes(
+            wanted.count(),
+            n > 0 && wanted.test(n - 1),
+            n,
+            static_cast<std::uint32_t>(summary.piece_length),
+            summary.total_size);
+    }
     task->bind_torrent(
         hash,
         summary.name,
@@ -189,7 +203,7 @@ Task* TaskPool::OpenTask(
         torrent_path,
         static_cast<std::uint32_t>(summary.piece_length),
         summary.total_size,
-        held);
+        held_now);
     // Complete when the held bytes cover the total, or when every wanted piece is present
     // (a torrent with unselected files never holds its total).
     bitfield have;
