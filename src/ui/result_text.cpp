@@ -34,7 +34,7 @@ constexpr std::array rows{
     result_row{open, 5, no_entry, "not enough free disk space"},
     result_row{open, 6, no_entry, "the files or the piece-state file cannot be opened or created"},
     result_row{open, 7, no_entry, "opened; the data already on disk is checked first"},
-    result_row{open, 8, uitext::cannot_start_task, "(every task slot is in use)"},
+    result_row{open, 8, no_entry, "every task slot is in use"},
     result_row{open, 9, uitext::network_not_connected, ""},
 
     result_row{store, 1, no_entry, "invalid torrent: {reason}"},
