@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts Zorvik. Arguments go to the program.
+# Installs what is missing, builds the program, and starts Zorvik. Arguments go to the
+# program. Only the program is built here; scripts/test.sh builds the rest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh build
-scripts/build.sh build >/dev/null
+scripts/build.sh --target zorvik-cli build >/dev/null
 if [ $# -eq 0 ]; then
   exec build/src/app/zorvik-cli --help
 fi

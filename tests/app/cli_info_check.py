@@ -2,7 +2,7 @@
 """Cross-checks `zorvik-cli info` against libtorrent's torrent_info.
 
   cli_info_check.py made CLI WORKDIR   torrents made by mktorrent and libtorrent
-  cli_info_check.py corpus CLI FOLDER  every .torrent of the shared corpus
+  cli_info_check.py corpus CLI FOLDER  every .torrent of the corpus (tests/data/torrents)
 """
 import os
 import re

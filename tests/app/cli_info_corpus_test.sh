@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# zorvik-cli info over every file of the shared corpus of good and malformed torrents: each
+# zorvik-cli info over every file of the corpus of good and malformed torrents (tests/data): each
 # gets a definite answer (0 with the details, or 2 with one line saying what is wrong), and
 # the accepted ones agree with libtorrent.
 source "$ZORVIK_SOURCE/tests/support/sandbox.sh"

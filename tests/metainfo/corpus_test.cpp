@@ -20,7 +20,7 @@ namespace
 
 namespace fs = std::filesystem;
 
-// The shared corpus of good and malformed .torrent files, with the verdicts another
+// The corpus of good and malformed .torrent files (tests/data/torrents), with the verdicts another
 // implementation gives them (expectations.tsv: file, bytes, verdict, error, ...).
 struct corpus_file
 {

@@ -24,7 +24,7 @@ private:
 // Number of open file descriptors of this process (for leak checks).
 [[nodiscard]] int count_open_fds();
 
-// Folder of the shared test material (the .torrent corpus), from $ZORVIK_TESTDATA.
+// Folder of the test material (tests/data: the .torrent corpus), or $ZORVIK_TESTDATA.
 [[nodiscard]] std::string testdata_folder();
 
 } // namespace torrent::test
