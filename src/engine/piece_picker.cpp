@@ -397,6 +397,7 @@ bool PiecePicker::mark_received(peer_key peer, const block_request& block)
         return false;
 
     // Every block is here: the entry goes; the piece stays started until it is checked.
+    note_senders(*e);
     m_complete.set(block.index);
     remove_entry(block.index);
     return true;
@@ -459,6 +460,7 @@ void PiecePicker::drop_piece(std::uint32_t piece)
     m_complete.reset(piece);
     m_in_progress.reset(piece);
     ++m_candidate_epoch;
+    record_verdict(piece, false);
 }
 
 } // namespace torrent

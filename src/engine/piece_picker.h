@@ -27,6 +27,14 @@ enum class block_state : std::uint8_t
     received = 2,
 };
 
+// How the check of a piece ended, and who sent its blocks (each peer once).
+struct piece_verdict
+{
+    std::uint32_t piece = 0;
+    bool passed = false;
+    std::vector<peer_key> peers;
+};
+
 enum class pick_result : std::uint8_t
 {
     no_bitfield = 0, // the peer has sent no bitfield and no have
@@ -133,8 +141,14 @@ public:
     // Throws base_error (not available) when the piece is not being downloaded.
     void drop_piece(std::uint32_t piece) override;
 
-    // The piece passed its check and is recorded: same as set_have(piece, true).
-    void piece_passed(std::uint32_t piece) override { set_have(piece, true); }
+    // The piece passed its check and is recorded: set_have(piece, true), and a verdict.
+    void piece_passed(std::uint32_t piece) override;
+
+    // Moves the verdicts of the checks since the last call into `out`: the owner judges
+    // its peers by them (a peer that only ever sends pieces that fail is dropped). At most
+    // max_verdicts wait; older ones are forgotten.
+    void take_verdicts(std::vector<piece_verdict>& out);
+    static constexpr std::size_t max_verdicts = 64;
 
     // Pieces started and not yet verified or dropped (including complete ones being checked).
     [[nodiscard]] bool is_in_progress(std::uint32_t piece) const noexcept
@@ -219,6 +233,9 @@ private:
     void sweep_entries();
     void lose_starter_block(piece_entry& e);
     void forget_availability(const peer_entry& p) noexcept;
+    // Remembers who sent the blocks of a piece that is complete and about to be checked.
+    void note_senders(const piece_entry& e);
+    void record_verdict(std::uint32_t piece, bool passed);
     std::uint32_t next_random(std::uint32_t bound);
 
     std::uint32_t m_piece_count;
@@ -239,6 +256,16 @@ private:
     std::uint64_t m_requested_total = 0;
 
     std::vector<peer_entry> m_peers;
+
+    // Complete pieces waiting for their check, with who sent their blocks; then verdicts.
+    struct awaiting_check
+    {
+        std::uint32_t piece = 0;
+        std::vector<peer_key> senders;
+    };
+
+    std::vector<awaiting_check> m_awaiting;
+    std::vector<piece_verdict> m_verdicts;
     // Grows whenever a piece may have become a candidate again (dropped, or a have bit
     // cleared), so a peer's earlier fruitless search is no longer trusted.
     std::uint64_t m_candidate_epoch = 0;

@@ -79,6 +79,7 @@ void Task::Reset(task_state state)
     m_torrent_path.clear();
     m_known_addresses.clear();
     m_known_peer_ids.clear();
+    m_banned.clear();
 }
 
 void Task::SetState(task_state state)
@@ -212,6 +213,8 @@ void Task::destroy_connections()
         {
             for (auto& r : m_records)
                 r->connection.reset();
+            m_scores.clear();
+            m_verdicts.clear();
         });
 }
 

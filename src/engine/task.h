@@ -8,10 +8,12 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/tick.h"
 #include "engine/peer_record.h"
+#include "engine/piece_picker.h"
 #include "metainfo/file_selection.h"
 #include "net/peer_host.h"
 #include "storage/torrent_storage.h"
@@ -64,6 +66,14 @@ class Task final
 public:
     static constexpr std::uint16_t default_slot_count = 10;
     static constexpr std::size_t max_gathered = 1024;
+    // A peer address that took part in this many pieces that failed their check, and in no
+    // verified one, is dropped and not connected again while the task runs. One or two
+    // failures are what an honest peer suffers when it shares a piece with a liar (or
+    // meets a bit flip); three with nothing good at all is a pattern, and costs at most
+    // three pieces of wasted download.
+    static constexpr std::uint16_t ban_after_failed_pieces = 3;
+    // Peer scores are kept for at most this many addresses.
+    static constexpr std::size_t max_scored_addresses = 4096;
 
     Task();
     ~Task() override;
@@ -98,6 +108,16 @@ public:
     // True when the address key is known; otherwise remembers it when asked (not for a free
     // task or one that completed outside state 1).
     bool IsKnownAddress(std::uint64_t key, bool remember);
+    // The address sent only corrupt pieces: it is not connected again while the task runs.
+    [[nodiscard]] bool is_banned(std::uint32_t ip) const;
+
+    // Records that incoming connections leave to outgoing dials (an eighth of them), so a
+    // crowd of incoming peers never keeps the task from trying the candidates it learns.
+    [[nodiscard]] std::uint16_t outgoing_reserve() const noexcept
+    {
+        return static_cast<std::uint16_t>(m_slot_count / 8);
+    }
+
     // Announces a verified piece on every connection of the task (network thread).
     void piece_done(std::uint32_t index, bool complete);
     // The user chose more files while the task runs (window thread): the torrent opens them
@@ -230,6 +250,26 @@ private:
     void on_network_thread(F f);
     void destroy_connections();
     void forget_locked(std::uint64_t key, std::string_view peer_id);
+
+    // Why a record could not be taken.
+    enum class slot_refusal : std::uint8_t
+    {
+        none,
+        closed, // free, checking, or complete outside seeding
+        banned, // the address sent only corrupt pieces
+        address_held, // the address already holds a connection of this task
+        reserved, // the free records are kept for outgoing dials
+        full, // no free record
+    };
+    // Takes a free record for the endpoint under the state lock, applying the address
+    // rules: one connection per address (a peer of ours on a LAN address excepted), no
+    // banned address, and incoming connections leave outgoing_reserve() records free.
+    PeerRecord* take_record(const PeerEndpoint& endpoint, bool outgoing, slot_refusal& why);
+    [[nodiscard]] bool address_held_locked(std::uint32_t ip) const;
+    [[nodiscard]] std::uint16_t incoming_held_locked() const;
+    // After a checked piece (network thread): the verdicts count for the addresses that
+    // sent its blocks; an address with only failed pieces is banned and its connections go.
+    void judge_peers();
     void copy_tracker_failure(TaskView& view) const;
 
     mutable std::mutex m_task_lock;
@@ -263,6 +303,16 @@ private:
     std::set<std::string, std::less<>> m_known_peer_ids;
 
     std::atomic<std::size_t> m_tracker_peers{0};
+
+    struct peer_score
+    {
+        std::uint16_t failed = 0;
+        std::uint16_t verified = 0;
+    };
+
+    std::unordered_map<std::uint32_t, peer_score> m_scores; // by address; network thread
+    std::vector<piece_verdict> m_verdicts; // reused buffer; network thread
+    std::set<std::uint32_t> m_banned; // addresses; under the state lock
     task_network m_network;
     std::shared_ptr<torrent_data> m_torrent; // set at open, dropped at close
     PiecePicker* m_picker = nullptr; // the torrent's picker (owned by its torrent data)

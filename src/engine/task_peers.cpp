@@ -10,6 +10,30 @@
 namespace torrent
 {
 
+namespace
+{
+
+// Addresses of one's own network: private ranges, link-local and loopback.
+bool is_lan_address(std::uint32_t ip) noexcept
+{
+    return (ip >> 24U) == 10 || (ip >> 20U) == 0xAC1 || (ip >> 16U) == 0xC0A8 || (ip >> 16U) == 0xA9FE
+        || (ip >> 24U) == 127;
+}
+
+// Two copies of this program behind one router reach each other at their private
+// addresses, and several may share an address: a peer of ours (its id, or the candidate,
+// carries its internal address) on a LAN address may hold a connection beside another.
+bool is_peer_of_ours_nearby(const PeerEndpoint& endpoint)
+{
+    if (!is_lan_address(endpoint.ip_in_use()))
+        return false;
+    std::uint32_t ip = 0;
+    std::uint16_t port = 0;
+    return endpoint.alt_ip != 0 || decode_peer_id(endpoint.peer_id_text(), ip, port);
+}
+
+} // namespace
+
 connect_answer Task::Connect(PeerEndpoint& endpoint)
 {
     endpoint.result = 0;
@@ -29,14 +53,18 @@ connect_answer Task::Connect(PeerEndpoint& endpoint)
         endpoint.result = static_cast<std::uint8_t>(connect_answer::known);
         return connect_answer::known;
     }
-    auto* record = static_cast<PeerRecord*>(take_peer_slot(endpoint));
+    slot_refusal why = slot_refusal::none;
+    PeerRecord* record = take_record(endpoint, true, why);
     if (record == nullptr)
     {
         forget_peer(key, {}); // only the key
-        endpoint.result = static_cast<std::uint8_t>(connect_answer::refused);
-        return connect_answer::refused;
+        // An address that holds a connection already, or is banned, is handled: the
+        // announcer goes on at once. Otherwise it waits before offering more.
+        const bool handled = why == slot_refusal::address_held || why == slot_refusal::banned;
+        const connect_answer answer = handled ? connect_answer::known : connect_answer::refused;
+        endpoint.result = static_cast<std::uint8_t>(answer);
+        return answer;
     }
-    record->outgoing.store(true);
     auto attempt = std::make_unique<OutgoingConnect>(this, generation(), record);
     record->state.store(peer_state::queued);
     poller->add(std::move(attempt), true);
@@ -55,14 +83,42 @@ bool Task::IsKnownAddress(std::uint64_t key, bool remember)
 
 peer_slot* Task::take_peer_slot(const PeerEndpoint& endpoint)
 {
+    slot_refusal why = slot_refusal::none;
+    return take_record(endpoint, false, why);
+}
+
+PeerRecord* Task::take_record(const PeerEndpoint& endpoint, bool outgoing, slot_refusal& why)
+{
     const std::lock_guard lock(m_state_lock);
     // No peers while the data on disk is checked: what we would announce is not known yet,
     // and blocks must not be written under the check.
     if (state() == task_state::free_slot || state() == task_state::checking || complete_outside_seeding())
+    {
+        why = slot_refusal::closed;
         return nullptr;
+    }
+    const std::uint32_t ip = endpoint.ip_in_use();
+    if (m_banned.count(ip) != 0)
+    {
+        why = slot_refusal::banned;
+        return nullptr;
+    }
+    if (!is_peer_of_ours_nearby(endpoint) && address_held_locked(ip))
+    {
+        why = slot_refusal::address_held;
+        return nullptr;
+    }
     const auto n = static_cast<std::uint16_t>(m_records.size());
-    if (n == 0)
+    if (!outgoing && incoming_held_locked() + outgoing_reserve() >= n)
+    {
+        why = slot_refusal::reserved;
         return nullptr;
+    }
+    if (n == 0)
+    {
+        why = slot_refusal::full;
+        return nullptr;
+    }
     if (m_last_slot < m_connected.load(std::memory_order_relaxed) || m_last_slot >= n)
         m_last_slot = static_cast<std::uint16_t>(n - 1);
     // Round robin from the record after the last one taken; the last one is looked at last
@@ -79,7 +135,7 @@ peer_slot* Task::take_peer_slot(const PeerEndpoint& endpoint)
         r.have_count.store(0, std::memory_order_relaxed);
         r.uploaded.store(0, std::memory_order_relaxed);
         r.downloaded.store(0, std::memory_order_relaxed);
-        r.outgoing.store(false);
+        r.outgoing.store(outgoing);
         r.id_registered.store(false);
         r.client.clear();
         r.taken_at = now();
@@ -87,6 +143,7 @@ peer_slot* Task::take_peer_slot(const PeerEndpoint& endpoint)
         m_last_slot = index;
         return &r;
     }
+    why = slot_refusal::full;
     return nullptr;
 }
 

@@ -111,6 +111,9 @@ void Task::count_sent(peer_slot& slot, std::uint32_t bytes, tick_t at)
 void Task::block_stored(const block_request& block, write_result result)
 {
     assert_network_thread();
+    // A checked piece (passed or failed) tells about the peers that sent its blocks.
+    if (result == write_result::piece_done || result == write_result::torrent_done)
+        judge_peers();
     // Held counts verified pieces only: a piece that fails its check, or a block that is
     // stored but never completes a piece, must not make the task look complete.
     switch (result)

@@ -49,6 +49,9 @@ accept_result BitTorrentRecognizer::accept_incoming(
     if (host->is_peer_id_unwelcome(id_text, true))
         return accept_result::refused;
 
+    // The id goes with the endpoint: the task lets a peer of ours on a LAN address share
+    // an address with another connection.
+    record.endpoint.set_peer_id(peer_id.data(), peer_id.size());
     peer_slot* slot = host->take_peer_slot(record.endpoint);
     if (slot == nullptr)
     {

@@ -236,6 +236,12 @@ PeerConnection::step PeerConnection::close(close_reason why)
     return step::closed;
 }
 
+void PeerConnection::drop(close_reason why)
+{
+    if (m_open)
+        static_cast<void>(close(why));
+}
+
 void PeerConnection::mark_active()
 {
     if (m_slot.state.load() != peer_state::gone)

@@ -39,6 +39,7 @@ enum class close_reason : std::uint8_t
     task_stopped = 12,
     no_torrent = 13,
     requested = 14, // closed from outside (the task stops)
+    corrupt_data = 15, // the task dropped the peer: it sent only pieces that fail their check
 };
 
 // One BitTorrent peer wire connection after the TCP connect: the handshake, then choke and
@@ -102,6 +103,9 @@ public:
     void rethink_interest();
     // Changes whether we choke the peer; the message goes out first on the next compose.
     void set_choke(bool choke);
+    // The task drops the peer (network thread): the connection closes for `why` and gives
+    // its record back. Nothing happens when it is closed already.
+    void drop(close_reason why);
 
     // ---- state, for the task and tests
     [[nodiscard]] bool is_open() const noexcept { return m_open; }

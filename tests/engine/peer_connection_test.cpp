@@ -27,19 +27,6 @@ std::size_t count(const wire_messages& ms, std::uint8_t id)
         std::count_if(ms.begin(), ms.end(), [id](const wire_message& m) { return m.id == id; }));
 }
 
-std::uint32_t u32_at(const std::string& s, std::size_t at)
-{
-    return wire::get_u32(reinterpret_cast<const std::byte*>(s.data() + at));
-}
-
-std::string all_pieces_bitfield(std::uint32_t pieces)
-{
-    std::string bits((pieces + 7) / 8, '\0');
-    for (std::uint32_t i = 0; i < pieces; ++i)
-        bits[i / 8] = static_cast<char>(bits[i / 8] | (0x80 >> (i % 8)));
-    return bits;
-}
-
 // A seeding task that has unchoked the scripted peer (which said interested).
 struct unchoked_seed
 {
@@ -57,31 +44,6 @@ struct unchoked_seed
         EXPECT_TRUE(has(ms, wire::unchoke));
     }
 };
-
-// Answers every request the connection sent with the right block (or a corrupted one).
-void serve_requests(
-    scripted_peer& peer,
-    const made_torrent& t,
-    const wire_messages& ms,
-    bool corrupt = false,
-    std::size_t most = 1000)
-{
-    std::size_t served = 0;
-    for (const wire_message& m : ms)
-    {
-        if (m.id != wire::request)
-            continue;
-        if (served++ == most)
-            break;
-        const std::uint32_t index = u32_at(m.payload, 0);
-        const std::uint32_t begin = u32_at(m.payload, 4);
-        const std::uint32_t length = u32_at(m.payload, 8);
-        std::string block = t.payload.substr(std::size_t{index} * t.piece_length + begin, length);
-        if (corrupt)
-            block[0] = static_cast<char>(block[0] ^ 1);
-        peer.send_message(wire::piece, u32(index) + u32(begin) + block);
-    }
-}
 
 // An incoming seed that has every piece and unchokes us, past the quiet first ticks: its
 // first requests are waiting to be read.

@@ -416,5 +416,45 @@ TEST(PiecePickerPeers, DepartedPeersSlotDoesNotInheritItsKeptBlocks)
     EXPECT_EQ(c.back(), (blk(1, 0, bs))) << "a new piece comes before filling in";
 }
 
+TEST(PiecePickerVerdicts, EachCheckNamesTheSendersOfItsBlocksOnce)
+{
+    auto picker = make(2, 3 * bs, 6 * bs);
+    picker.set_peer_bitfield(1, bits_of("11"), 2);
+    picker.set_peer_bitfield(2, bits_of("11"), 2);
+    std::vector<block_request> a;
+    ASSERT_TRUE(picker.pick_block(1, a));
+    ASSERT_EQ(a.back().index, 0U);
+    // Peer 1 sends two blocks of piece 0, peer 2 the third (a fill-in).
+    EXPECT_FALSE(picker.mark_received(1, blk(0, 0, bs)));
+    EXPECT_FALSE(picker.mark_received(1, blk(0, bs, bs)));
+    EXPECT_TRUE(picker.mark_received(2, blk(0, 2 * bs, bs)));
+    std::vector<piece_verdict> v;
+    picker.take_verdicts(v);
+    EXPECT_TRUE(v.empty()); // complete, not yet checked
+    picker.drop_piece(0);
+    picker.take_verdicts(v);
+    ASSERT_EQ(v.size(), 1U);
+    EXPECT_EQ(v[0].piece, 0U);
+    EXPECT_FALSE(v[0].passed);
+    EXPECT_EQ(v[0].peers, (std::vector<peer_key>{1, 2}));
+
+    // The piece again, from peer 2 alone, and this time it passes.
+    std::vector<block_request> b;
+    for (std::uint32_t k = 0; k < 3; ++k)
+    {
+        ASSERT_TRUE(picker.pick_block(2, b));
+        EXPECT_EQ(picker.mark_received(2, b.back()), k == 2);
+    }
+    picker.piece_passed(b.back().index);
+    v.clear();
+    picker.take_verdicts(v);
+    ASSERT_EQ(v.size(), 1U);
+    EXPECT_TRUE(v[0].passed);
+    EXPECT_EQ(v[0].peers, (std::vector<peer_key>{2}));
+    v.clear();
+    picker.take_verdicts(v);
+    EXPECT_TRUE(v.empty());
+}
+
 } // namespace
 } // namespace torrent

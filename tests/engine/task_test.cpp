@@ -67,11 +67,21 @@ struct hanging_listener
     unique_fd filler;
 };
 
+// An endpoint on a loopback address of its own (127.0.x.y from the port): a task takes one
+// connection per address.
 PeerEndpoint endpoint(std::uint16_t port)
 {
     PeerEndpoint ep;
-    ep.ip = 0x7F000001;
+    ep.ip = 0x7F000000 + port;
     ep.port = port;
+    return ep;
+}
+
+// An endpoint on 127.0.0.1, where the test's listeners are.
+PeerEndpoint local_endpoint(std::uint16_t port)
+{
+    PeerEndpoint ep = endpoint(port);
+    ep.ip = 0x7F000001;
     return ep;
 }
 
@@ -160,7 +170,7 @@ TEST(TaskConnect, StaleFailureAfterCloseLeavesTheNextTorrentsRecordAlone)
     connect_rig r(1); // one record: the new connect gets the same one
     Task& task = *r.rig.task;
     const hanging_listener hanging;
-    PeerEndpoint a = endpoint(hanging.port);
+    PeerEndpoint a = local_endpoint(hanging.port);
     ASSERT_EQ(task.Connect(a), connect_answer::connected);
     r.poller.run_once(0); // the connect is under way when the task closes
     task.Close();
@@ -168,7 +178,7 @@ TEST(TaskConnect, StaleFailureAfterCloseLeavesTheNextTorrentsRecordAlone)
     ASSERT_EQ(reopened, &task);
     std::uint16_t port = 0;
     const unique_fd listener = listening(port);
-    PeerEndpoint b = endpoint(port);
+    PeerEndpoint b = local_endpoint(port);
     PeerRecord* record = connect_record(task, b);
     ASSERT_NE(record, nullptr);
     for (int i = 0; i < 5; ++i)

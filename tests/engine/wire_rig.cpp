@@ -45,6 +45,43 @@ std::string handshake_text(std::string_view info_hash_text, std::string_view pee
     return out;
 }
 
+std::uint32_t u32_at(const std::string& s, std::size_t at)
+{
+    return wire::get_u32(reinterpret_cast<const std::byte*>(s.data() + at));
+}
+
+std::string all_pieces_bitfield(std::uint32_t pieces)
+{
+    std::string bits((pieces + 7) / 8, '\0');
+    for (std::uint32_t i = 0; i < pieces; ++i)
+        bits[i / 8] = static_cast<char>(bits[i / 8] | (0x80 >> (i % 8)));
+    return bits;
+}
+
+void serve_requests(
+    scripted_peer& peer,
+    const made_torrent& t,
+    const std::vector<wire_message>& ms,
+    bool corrupt,
+    std::size_t most)
+{
+    std::size_t served = 0;
+    for (const wire_message& m : ms)
+    {
+        if (m.id != wire::request)
+            continue;
+        if (served++ == most)
+            break;
+        const std::uint32_t index = u32_at(m.payload, 0);
+        const std::uint32_t begin = u32_at(m.payload, 4);
+        const std::uint32_t length = u32_at(m.payload, 8);
+        std::string block = t.payload.substr(std::size_t{index} * t.piece_length + begin, length);
+        if (corrupt)
+            block[0] = static_cast<char>(block[0] ^ 1);
+        peer.send_message(wire::piece, u32(index) + u32(begin) + block);
+    }
+}
+
 std::string u32(std::uint32_t v)
 {
     std::string s(4, '\0');
@@ -219,10 +256,25 @@ std::optional<scripted_peer> wire_rig::incoming(std::string_view peer_id, std::s
 std::optional<scripted_peer> wire_rig::incoming_for(
     Task& target, std::string_view info_hash, std::string_view peer_id, std::string_view extra)
 {
+    return incoming_from(target, info_hash, peer_id, extra, 0x7F000001 + (m_next_port - 40000U));
+}
+
+std::optional<scripted_peer> wire_rig::incoming_at(std::uint32_t ip, std::string_view peer_id)
+{
+    return incoming_from(*task, torrent.info_hash, peer_id, {}, ip);
+}
+
+std::optional<scripted_peer> wire_rig::incoming_from(
+    Task& target,
+    std::string_view info_hash,
+    std::string_view peer_id,
+    std::string_view extra,
+    std::uint32_t ip)
+{
     auto [ours, theirs] = socket_pair();
     BitTorrentRecognizer recognizer(*pool);
     ConnectionRecord record;
-    record.endpoint.ip = 0x7F000001;
+    record.endpoint.ip = ip;
     record.endpoint.port = m_next_port++;
     record.live = 1;
     record.socket = ours.get();
@@ -243,7 +295,7 @@ scripted_peer wire_rig::outgoing(std::uint16_t port)
 {
     auto [ours, theirs] = socket_pair();
     PeerEndpoint ep;
-    ep.ip = 0x7F000001;
+    ep.ip = 0x7F000001 + 0x100U * m_outgoing++; // 127.0.0.1 first, then a host of its own each
     ep.port = port;
     peer_slot* slot = task->take_peer_slot(ep);
     EXPECT_NE(slot, nullptr);

@@ -72,6 +72,19 @@ private:
 // The 68-byte handshake a peer sends for the torrent.
 std::string handshake_text(std::string_view info_hash_text, std::string_view peer_id);
 
+// The 4-byte big-endian integer at `at`.
+std::uint32_t u32_at(const std::string& s, std::size_t at);
+// A bitfield payload with every piece set.
+std::string all_pieces_bitfield(std::uint32_t pieces);
+// Answers every request among the messages with the right block (or a corrupted one), at
+// most `most` of them.
+void serve_requests(
+    scripted_peer& peer,
+    const made_torrent& t,
+    const std::vector<wire_message>& ms,
+    bool corrupt = false,
+    std::size_t most = 1000);
+
 // Helpers for message payloads.
 std::string u32(std::uint32_t v);
 std::string request_payload(std::uint32_t index, std::uint32_t begin, std::uint32_t length);
@@ -117,6 +130,9 @@ public:
     std::optional<scripted_peer> incoming(std::string_view peer_id, std::string_view extra = {});
     std::optional<scripted_peer> incoming_for(
         Task& task, std::string_view info_hash, std::string_view peer_id, std::string_view extra = {});
+    // An incoming peer from the given address (host order; each other helper gives every
+    // peer an address of its own).
+    std::optional<scripted_peer> incoming_at(std::uint32_t ip, std::string_view peer_id);
     // An outgoing connection to a scripted peer; it sends its handshake first.
     scripted_peer outgoing(std::uint16_t port = 7000);
 
@@ -146,7 +162,17 @@ public:
                                                "ABCDEFGHIJK";
 
 private:
+    // Each scripted peer is a host of its own unless told (a task takes one connection
+    // per address).
+    std::optional<scripted_peer> incoming_from(
+        Task& task,
+        std::string_view info_hash,
+        std::string_view peer_id,
+        std::string_view extra,
+        std::uint32_t ip);
+
     std::uint16_t m_next_port = 40000;
+    std::uint32_t m_outgoing = 0;
     std::size_t m_last_record = 0;
 };
 
