@@ -262,8 +262,9 @@ private:
         full, // no free record
     };
     // Takes a free record for the endpoint under the state lock, applying the address
-    // rules: one connection per address (a peer of ours on a LAN address excepted), no
-    // banned address, and incoming connections leave outgoing_reserve() records free.
+    // rules: no banned address; an incoming connection only from an address that holds no
+    // connection yet (a peer of ours on a LAN address excepted; dials still under way do
+    // not count), and only while outgoing_reserve() records stay free.
     PeerRecord* take_record(const PeerEndpoint& endpoint, bool outgoing, slot_refusal& why);
     [[nodiscard]] bool address_held_locked(std::uint32_t ip) const;
     [[nodiscard]] std::uint16_t incoming_held_locked() const;

@@ -10,7 +10,14 @@ bool Task::address_held_locked(std::uint32_t ip) const
 {
     for (const auto& r : m_records)
     {
-        if (r->state.load() != peer_state::gone && r->endpoint.ip_in_use() == ip)
+        const peer_state s = r->state.load();
+        if (s == peer_state::gone || r->endpoint.ip_in_use() != ip)
+            continue;
+        // A dial still under way holds nothing yet: it may fail (a peer that left), and a
+        // peer behind the same address must still reach us meanwhile.
+        const bool dialling = r->outgoing.load()
+            && (s == peer_state::taken || s == peer_state::queued || s == peer_state::connecting);
+        if (!dialling)
             return true;
     }
     return false;

@@ -103,7 +103,9 @@ PeerRecord* Task::take_record(const PeerEndpoint& endpoint, bool outgoing, slot_
         why = slot_refusal::banned;
         return nullptr;
     }
-    if (!is_peer_of_ours_nearby(endpoint) && address_held_locked(ip))
+    // The limit is on what others can take from us: our own dials go to the candidates
+    // we choose (a peer we reach twice is refused by its id at the handshake).
+    if (!outgoing && !is_peer_of_ours_nearby(endpoint) && address_held_locked(ip))
     {
         why = slot_refusal::address_held;
         return nullptr;
