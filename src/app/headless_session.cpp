@@ -284,6 +284,7 @@ void headless_session::end_task(running_task& t, torrent::view_state final_state
         // Refresh the counters one last time for the closing line.
         v.last_refresh = 0;
         v.task->RefreshView(v, m_clock.now(), false);
+        print_tracker_refusal(t);
         m_pool->StopTask(v);
     }
     t.ended = true;
@@ -293,6 +294,19 @@ void headless_session::end_task(running_task& t, torrent::view_state final_state
     m_out.message(
         v.name + ": " + text(words) + " (" + torrent::FormatPercent(v.held, v.total) + ", "
         + torrent::FormatSize(v.downloaded) + " down, " + torrent::FormatSize(v.uploaded) + " up)");
+}
+
+void headless_session::print_tracker_refusal(running_task& t)
+{
+    const torrent::TaskView& v = *t.view;
+    if (v.tracker_failure_serial == t.tracker_failure_serial)
+        return;
+    t.tracker_failure_serial = v.tracker_failure_serial;
+    if (!v.tracker_failure.empty())
+        m_out.message(
+            v.name + ": "
+            + torrent::result_text(
+                torrent::announce_outcome::failure, v.tracker_failure_url, v.tracker_failure));
 }
 
 void headless_session::connect_peers(running_task& t, tick_t now)
@@ -321,15 +335,7 @@ void headless_session::print_progress(tick_t now)
             continue;
         torrent::TaskView& v = *t->view;
         v.task->RefreshView(v, now, false);
-        if (v.tracker_failure_serial != t->tracker_failure_serial)
-        {
-            t->tracker_failure_serial = v.tracker_failure_serial;
-            if (!v.tracker_failure.empty())
-                m_out.message(
-                    v.name + ": "
-                    + torrent::result_text(
-                        torrent::announce_outcome::failure, v.tracker_failure_url, v.tracker_failure));
-        }
+        print_tracker_refusal(*t);
         std::int64_t left = 0;
         if (t->upload_started != 0)
         {

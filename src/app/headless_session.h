@@ -82,6 +82,8 @@ private:
     void end_task(running_task& t, torrent::view_state final_state);
     void watch_task(running_task& t, torrent::tick_t now);
     void connect_peers(running_task& t, torrent::tick_t now);
+    // A tracker's refusal, once per change (the view's copy is made by RefreshView).
+    void print_tracker_refusal(running_task& t);
     void print_progress(torrent::tick_t now);
     void print_network_lines();
     [[nodiscard]] int open_all();

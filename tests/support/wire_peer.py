@@ -3,14 +3,21 @@ library), so a test decides exactly which bytes travel and in which bursts. Run 
 /usr/bin/python3 inside the sandbox's network namespace; it listens on 127.0.0.1 only.
 
 usage:
-  wire_peer.py seed FILE.torrent DATA_DIR PORT [--mix] [--limit N]
+  wire_peer.py seed FILE.torrent DATA_DIR PORT [--mix] [--limit N] [--host ADDR]
+                [--corrupt] [--delay S]
       serves every piece of a single-file torrent to each peer that connects. Blocks go
       out in bursts of 1 to 9 per write. With --mix, every burst also carries one short
       message (keep-alive, choke then unchoke, unchoke, interested, not interested, have,
       request, cancel, bitfield) in front of, between or behind its blocks, so that over a
       transfer every kind lands at every position of a run of reads. --limit stops serving
-      after N connections ended. Prints "serving PORT" once it listens, "ended" when a
-      connection ends.
+      after N connections ended. --host listens on another loopback address (a host of its
+      own), --corrupt flips a byte in every block it sends, --delay listens only after S
+      seconds. Prints "serving PORT" once it listens, "connected" when a peer connects and
+      "ended BLOCKS" (the blocks sent) when a connection ends.
+  wire_peer.py flood FILE.torrent HOST PORT COUNT [--from ADDR]...
+      opens COUNT connections to HOST:PORT, spread over the given source addresses
+      (default 127.0.0.2), each sending a valid handshake and then nothing; prints
+      "flooded N" once all are made (N connected), then holds them until killed.
   wire_peer.py slow-leech FILE.torrent HOST PORT SECONDS [--every S]
       connects, says interested and asks for one block every S seconds (default 1) for
       SECONDS; prints "served N" and exits 0 when the connection stayed open, 1 when the
@@ -110,7 +117,7 @@ def short_kinds(t):
     ]
 
 
-def serve(conn, t, data, mix):
+def serve(conn, t, data, mix, corrupt=False, sent=None):
     hs = read_exact(conn, 68)
     if hs[28:48] != t.info_hash:
         return
@@ -140,7 +147,12 @@ def serve(conn, t, data, mix):
         while queue and len(blocks) < n:
             index, begin, length = queue.pop(0)
             at = index * t.piece_length + begin
-            blocks.append(message(PIECE, struct.pack(">II", index, begin) + data[at:at + length]))
+            block = data[at:at + length]
+            if corrupt:
+                block = bytes([block[0] ^ 0xFF]) + block[1:]
+            blocks.append(message(PIECE, struct.pack(">II", index, begin) + block))
+            if sent is not None:
+                sent[0] += 1
         parts = blocks
         if mix:
             kind = kinds[kind]
@@ -159,26 +171,32 @@ def serve(conn, t, data, mix):
 def seed(args):
     path, folder, port = args[0], args[1], int(args[2])
     mix = "--mix" in args
+    corrupt = "--corrupt" in args
     limit = int(args[args.index("--limit") + 1]) if "--limit" in args else 0
+    host = args[args.index("--host") + 1] if "--host" in args else "127.0.0.1"
+    if "--delay" in args:
+        time.sleep(float(args[args.index("--delay") + 1]))
     t = torrent(path)
     with open(os.path.join(folder, t.name), "rb") as f:
         data = f.read()
     srv = socket.socket()
     srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    srv.bind(("127.0.0.1", port))
+    srv.bind((host, port))
     srv.listen(16)
     print("serving %d" % port, flush=True)
     ended = [0]
 
     def run(conn):
         conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        sent = [0]
+        print("connected", flush=True)
         try:
-            serve(conn, t, data, mix)
+            serve(conn, t, data, mix, corrupt, sent)
         except (EOFError, OSError):
             pass
         finally:
             conn.close()
-            print("ended", flush=True)
+            print("ended %d" % sent[0], flush=True)
             ended[0] += 1
 
     while limit == 0 or ended[0] < limit:
@@ -229,10 +247,38 @@ def slow_leech(args):
     return 0
 
 
+def flood(args):
+    import resource
+    path, host, port, count = args[0], args[1], int(args[2]), int(args[3])
+    sources = [args[i + 1] for i, a in enumerate(args) if a == "--from"] or ["127.0.0.2"]
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+    t = torrent(path)
+    held, made = [], 0
+    for i in range(count):
+        s = socket.socket()
+        try:
+            s.bind((sources[i % len(sources)], 0))
+            s.settimeout(5)
+            s.connect((host, port))
+            s.sendall(handshake(t.info_hash, b"-FL0001-" + os.urandom(12)))
+            made += 1
+        except OSError:
+            s.close()
+            continue
+        held.append(s)
+    print("flooded %d" % made, flush=True)
+    while True:
+        time.sleep(1)
+
+
 def main():
     cmd, args = sys.argv[1], sys.argv[2:]
     if cmd == "seed":
         seed(args)
+        return 0
+    if cmd == "flood":
+        flood(args)
         return 0
     if cmd == "slow-leech":
         return slow_leech(args)
