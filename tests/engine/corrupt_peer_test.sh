@@ -7,16 +7,13 @@ source "$ZORVIK_SOURCE/tests/support/sandbox.sh"
 source "$ZORVIK_SOURCE/tests/support/swarm.sh"
 set -eu
 W=$SANDBOX_WORK
-PEER_PY="$ZORVIK_SOURCE/tests/support/wire_peer.py"
-swarm_payload "$W/src/big.bin" $((32 * 1024 * 1024))
-swarm_make "$W/src/big.bin" "$W/big.torrent" 262144 >/dev/null
-: >"$ZORVIK_HOME/trackerFavorite.txt" # no tracker: the peers are given
+swarm_direct_payload $((32 * 1024 * 1024))
 
 # A wire_peer seeder on its own loopback address; its pid goes to NAME_pid.
 seeder() { # name host port option...
   local name=$1 host=$2 port=$3
   shift 3
-  /usr/bin/python3 -u "$PEER_PY" seed "$W/big.torrent" "$W/src" "$port" --host "$host" "$@" \
+  /usr/bin/python3 -u "$WIRE_PEER_PY" seed "$W/big.torrent" "$W/src" "$port" --host "$host" "$@" \
     >"$W/$name.log" 2>&1 &
   printf -v "${name}_pid" '%s' $!
   wait_until 10 grep -q serving "$W/$name.log" || fail "$name did not start: $(cat "$W/$name.log")"

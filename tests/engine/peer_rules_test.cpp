@@ -1,11 +1,8 @@
 // A task's rules about its peers' addresses: a peer that sends only corrupt pieces is
 // dropped for good while honest peers stay; one connection per address (a peer of ours on a
-// LAN address excepted); incoming peers leave records free for outgoing dials.
+// LAN address excepted). The records kept for outgoing dials are tested with the connects.
 #include <gtest/gtest.h>
 
-#include "net/connect_completion_peer.h"
-#include "net/connection_poller.h"
-#include "net/peer_listener.h"
 #include "net/peer_wire.h"
 #include "wire_rig.h"
 
@@ -109,43 +106,6 @@ TEST(PeerAddresses, OneConnectionPerAddressUnlessItIsAPeerOfOursNearby)
     EXPECT_TRUE(connect_from(rig, kept, 0xC6336407, other_id(4)));
     EXPECT_FALSE(connect_from(rig, kept, 0xC6336407, ours));
     EXPECT_EQ(rig.task->connected_count(), 5);
-}
-
-// Incoming peers from many addresses take at most the records outgoing dials do not need.
-TEST(PeerAddresses, IncomingPeersLeaveRecordsForOutgoingDials)
-{
-    wire_rig rig(rig_options{.peers_per_task = 16});
-    RateMeter up, down;
-    PeerConnectCompletion completion;
-    ConnectionPoller poller{rig.clock, &completion, 0x7F000001};
-    pending_connect_limit limit;
-    limit.reset(64);
-    task_network net;
-    net.loop = &rig.loop;
-    net.poller = &poller;
-    net.connect_limit = &limit;
-    net.own_peer_id = std::string(wire_rig::own_id);
-    net.time = &rig.clock;
-    rig.pool->use_network(net);
-    Task& task = *rig.task;
-    ASSERT_EQ(task.outgoing_reserve(), 2);
-    std::vector<scripted_peer> kept;
-    int taken = 0;
-    for (int i = 0; i < 20; ++i)
-        taken += connect_from(rig, kept, 0x7F000100 + static_cast<std::uint32_t>(i), other_id(i)) ? 1 : 0;
-    EXPECT_EQ(taken, 14);
-    PeerEndpoint a;
-    a.ip = 0x7F000200;
-    a.port = 6881;
-    PeerEndpoint b = a;
-    b.ip = 0x7F000201;
-    EXPECT_EQ(task.Connect(a), connect_answer::connected);
-    // Our dials go where we choose, also to an address an incoming peer holds (the same
-    // peer twice is refused by its id at the handshake).
-    PeerEndpoint beside = a;
-    beside.ip = 0x7F000100;
-    EXPECT_EQ(task.Connect(beside), connect_answer::connected);
-    EXPECT_EQ(task.Connect(b), connect_answer::full);
 }
 
 } // namespace

@@ -9,10 +9,7 @@ source "$ZORVIK_SOURCE/tests/support/sandbox.sh"
 source "$ZORVIK_SOURCE/tests/support/swarm.sh"
 set -eu
 W=$SANDBOX_WORK
-PEER_PY="$ZORVIK_SOURCE/tests/support/wire_peer.py"
-swarm_payload "$W/src/big.bin" $((32 * 1024 * 1024))
-swarm_make "$W/src/big.bin" "$W/big.torrent" 262144 >/dev/null
-: >"$ZORVIK_HOME/trackerFavorite.txt"
+swarm_direct_payload $((32 * 1024 * 1024))
 
 port_known() { [ -n "$(cli_port "$1")" ]; }
 
@@ -22,7 +19,7 @@ fetch() { # name [flood source...]
   local name=$1 port=$((7000 + RANDOM % 1000)) rc sources=()
   shift
   for s in "$@"; do sources+=(--from "$s"); done
-  /usr/bin/python3 -u "$PEER_PY" seed "$W/big.torrent" "$W/src" $port --host 127.0.0.3 --delay 3 \
+  /usr/bin/python3 -u "$WIRE_PEER_PY" seed "$W/big.torrent" "$W/src" $port --host 127.0.0.3 --delay 3 \
     >"$W/$name-seed.log" 2>&1 &
   local seed_pid=$!
   mkdir -p "$W/$name"
@@ -32,7 +29,7 @@ fetch() { # name [flood source...]
   local flood_pid=
   if [ $# -gt 0 ]; then
     wait_until 10 port_known "$name" || fail "$name: no listening port: $(cat "$W/$name.log")"
-    /usr/bin/python3 -u "$PEER_PY" flood "$W/big.torrent" 127.0.0.1 "$(cli_port "$name")" 2000 "${sources[@]}" \
+    /usr/bin/python3 -u "$WIRE_PEER_PY" flood "$W/big.torrent" 127.0.0.1 "$(cli_port "$name")" 2000 "${sources[@]}" \
       >"$W/$name-flood.log" 2>&1 &
     flood_pid=$!
     wait_until 20 grep -qs flooded "$W/$name-flood.log" || fail "$name: the flood did not start"

@@ -193,6 +193,30 @@ TEST(TaskConnect, StaleFailureAfterCloseLeavesTheNextTorrentsRecordAlone)
     EXPECT_NE(record->state.load(), peer_state::gone);
 }
 
+// Incoming peers from many addresses take at most the records outgoing dials do not need.
+TEST(TaskConnect, IncomingPeersLeaveRecordsForOutgoingDials)
+{
+    connect_rig r(16);
+    Task& task = *r.rig.task;
+    ASSERT_EQ(task.outgoing_reserve(), 2);
+    std::vector<scripted_peer> kept;
+    for (int i = 0; i < 20; ++i)
+    {
+        if (auto peer = r.rig.incoming_at(0x7F000100 + static_cast<std::uint32_t>(i), other_id(i)))
+            kept.push_back(std::move(*peer));
+    }
+    EXPECT_EQ(kept.size(), 14U);
+    PeerEndpoint a = endpoint(1001);
+    EXPECT_EQ(task.Connect(a), connect_answer::connected);
+    // Our dials go where we choose, also to an address an incoming peer holds (the same
+    // peer twice is refused by its id at the handshake).
+    PeerEndpoint beside = endpoint(1002);
+    beside.ip = 0x7F000100;
+    EXPECT_EQ(task.Connect(beside), connect_answer::connected);
+    PeerEndpoint b = endpoint(1003);
+    EXPECT_EQ(task.Connect(b), connect_answer::full);
+}
+
 TEST(TaskPeers, RecordsAreTakenRoundRobinAndASingleRecordCanBeTaken)
 {
     connect_rig r(3);

@@ -28,6 +28,17 @@ swarm_payload() { # file bytes
   head -c "$2" /dev/urandom >"$1"
 }
 
+# The scripted wire-protocol peer (seeder, flood) of the script tests.
+WIRE_PEER_PY="$ZORVIK_SOURCE/tests/support/wire_peer.py"
+
+# A payload of random bytes at $SANDBOX_WORK/src/big.bin and its torrent big.torrent
+# (256 KiB pieces), for tests that give their peers directly: no tracker, no favourites.
+swarm_direct_payload() { # bytes
+  swarm_payload "$SANDBOX_WORK/src/big.bin" "$1"
+  swarm_make "$SANDBOX_WORK/src/big.bin" "$SANDBOX_WORK/big.torrent" 262144 >/dev/null
+  : >"$ZORVIK_HOME/trackerFavorite.txt"
+}
+
 # A v1 torrent of a file or folder announcing to the loopback tracker; prints its info-hash.
 swarm_make() { # root out.torrent piece_size
   /usr/bin/python3 "$SWARM_PY" make "$1" "$2" "$3" "$SWARM_TRACKER"
