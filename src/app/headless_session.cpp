@@ -138,6 +138,7 @@ int headless_session::start()
     net.listen_address = m_options.listen_address;
     net.max_connections = m_options.max_connections;
     net.upnp_wanted = m_options.runtime.upnp_wanted;
+    net.upnp_possible = m_options.runtime.upnp_wanted;
     net.drain_limit = drain_limit;
     switch (m_session->start_network(net))
     {

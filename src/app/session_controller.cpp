@@ -4,6 +4,7 @@
 
 #include "engine/task.h"
 #include "engine/task_view.h"
+#include "net/network_context.h"
 #include "upnp/start_port_mapping.h"
 
 namespace torrent
@@ -37,7 +38,7 @@ set_port_result session_controller::start_network(const session_start& start)
     net.listen_address = start.listen_address;
     net.max_peers_per_task = start.max_connections;
     net.upnp_wanted = start.upnp_wanted;
-    if (start.upnp_wanted)
+    if (start.upnp_wanted || start.upnp_possible)
         net.mapper_factory = make_port_mapper_factory();
     net.observer = &m_events;
     net.drain_limit = start.drain_limit;
@@ -47,6 +48,12 @@ set_port_result session_controller::start_network(const session_start& start)
     m_network_started = true;
     m_pool->configure_slots(start.max_connections, m_upload, m_download);
     return result;
+}
+
+void session_controller::restart_port_mapping()
+{
+    if (NetworkContext* net = m_pool->network())
+        net->restart_port_mapping();
 }
 
 void session_controller::set_rate_limits(std::int32_t upload, std::int32_t download)

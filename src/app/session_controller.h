@@ -31,7 +31,8 @@ struct session_start
     std::uint16_t port = 0; // first listening port tried
     std::uint32_t listen_address = 0; // host order; 0 = every address (tests: loopback)
     std::uint8_t max_connections = 64; // per task
-    bool upnp_wanted = true; // install the router port mapping
+    bool upnp_wanted = true; // map the listening port on the router from the start
+    bool upnp_possible = true; // a mapping can be asked for later (restart_port_mapping)
     std::chrono::milliseconds drain_limit{3000}; // for the network thread at shutdown
 };
 
@@ -76,6 +77,9 @@ public:
     [[nodiscard]] NetworkContext* network() noexcept { return m_pool->network(); }
 
     [[nodiscard]] session_events& events() noexcept { return m_events; }
+
+    // Asks the listener for a router mapping on its next pass (none while one exists).
+    void restart_port_mapping();
 
     // Limits in bytes per second (0 or below: no limit); the seeding time in milliseconds.
     void set_rate_limits(std::int32_t upload, std::int32_t download);

@@ -1,17 +1,70 @@
 #include "app/window_entry.h"
 
+#include <csignal>
 #include <cstdio>
+#include <span>
 
 #include <QApplication>
-#include <QDialog>
 
+#include "app/command_line.h"
 #include "app/display_check.h"
+#include "app/file_association.h"
+#include "app/handover.h"
+#include "app/main_window.h"
+#include "app/prompt.h"
+#include "app/start_options.h"
+#include "app/task_store.h"
+#include "base/data_folder.h"
+#include "base/paths.h"
+#include "ui/language_file.h"
 
 namespace torrent
 {
+namespace
+{
+
+// A second copy with a line to hand over: the running copy takes it or the wait ends.
+int hand_over(int fd, const command_line& line)
+{
+    switch (hand_over_line(fd, line.text()))
+    {
+    case handover_status::delivered:
+        return 0;
+    case handover_status::timed_out:
+        std::fprintf(
+            stderr,
+            "zorvik: the running copy did not answer within %d s; nothing was handed over\n",
+            handover::wait_limit_ms / 1000);
+        return 3;
+    default:
+        std::fprintf(stderr, "zorvik: the running copy closed the connection; nothing was handed over\n");
+        return 3;
+    }
+}
+
+} // namespace
 
 int run_window_program(int argc, char** argv)
 {
+    std::signal(SIGPIPE, SIG_IGN);
+    // The .torrent association, silently, at every start.
+    static_cast<void>(RegisterTorrentType());
+    const command_line line =
+        command_line::from_arguments(std::span<char* const>(argv, static_cast<std::size_t>(argc)).subspan(1));
+
+    // A running copy of this user takes a path or a -set line; otherwise it only comes to
+    // the front and a new copy starts beside it.
+    const socket_folder sockets = prepare_socket_folder();
+    if (sockets.path.empty())
+        std::fprintf(
+            stderr, "zorvik: %s; this copy neither hands over nor takes hand-overs\n", sockets.error.c_str());
+    else if (const unique_fd copy = connect_running_copy(sockets.path))
+    {
+        if (hands_over_to_running_copy(line))
+            return hand_over(copy.get(), line);
+        static_cast<void>(send_frame(copy.get(), handover::foreground_frame, {}));
+    }
+
     // The toolkit aborts (core dump and all) when it cannot reach a display, so the
     // question is settled before it starts.
     if (const auto reason = missing_display_reason(process_environment()))
@@ -22,11 +75,31 @@ int run_window_program(int argc, char** argv)
             reason->c_str());
         return 2;
     }
+
+    MainWindowOptions options;
+    options.start = read_start_options(line, system_random_source());
+    options.line = line;
+    options.data_folder = data_folder();
+    static_cast<void>(make_folders(options.data_folder));
+    static_cast<void>(LoadLanguageFile());
+
     QApplication application(argc, argv);
-    QDialog window;
-    window.setWindowTitle(QStringLiteral("Zorvik Mini Client"));
-    window.show();
-    return application.exec();
+    QApplication::setQuitOnLastWindowClosed(false);
+    DialogPrompt prompt;
+    MainWindow window(std::move(options), prompt, std::make_unique<memory_task_store>());
+    if (!sockets.path.empty())
+        window.attachHandover(handover_listener::open(sockets.path));
+    int status = 0;
+    QObject::connect(
+        &window,
+        &MainWindow::exitRequested,
+        &application,
+        [&status](int code)
+        {
+            status = code;
+            QCoreApplication::exit(code);
+        });
+    return application.exec() == 0 ? status : 1;
 }
 
 } // namespace torrent
