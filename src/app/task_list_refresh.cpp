@@ -105,6 +105,7 @@ bool TaskList::refreshTask(SlotView& s, bool full)
         markEnded(s, w.end_state == torrent::view_state::upload_over || w.complete);
         m_owner.taskEnded(s);
         s.row = -1;
+        m_owner.recountRunning();
         m_owner.beepDone(nullptr);
         return true;
     }

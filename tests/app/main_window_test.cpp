@@ -1,11 +1,13 @@
 // The real main window, offscreen, driven by its controls' object names.
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 
 #include <gtest/gtest.h>
 
+#include "app/handover.h"
 #include "app/list_model.h"
 #include "app/qt_text.h"
 #include "app/task_list.h"
@@ -256,6 +258,51 @@ TEST_F(MainWindowTest, HandoverCopiesIntoTheTorrentFolderOnceAndSetConfirms)
     w->ReceiveHandover(dir / "not-a-torrent.txt");
     pump(100);
     EXPECT_EQ(prompt.informed.size(), 1u);
+}
+
+// Runs the real program as a second copy with the given arguments; answers its exit status.
+int runSecondCopy(const QStringList& arguments)
+{
+    QProcess copy;
+    copy.setProgram(QStringLiteral(ZORVIK_WINDOW_BINARY));
+    copy.setArguments(arguments);
+    copy.setProcessChannelMode(QProcess::ForwardedChannels);
+    copy.start();
+    if (!WindowFixture::pumpUntil([&] { return copy.state() == QProcess::NotRunning; }, 15000))
+    {
+        copy.kill();
+        copy.waitForFinished();
+        return -1;
+    }
+    return copy.exitStatus() == QProcess::NormalExit ? copy.exitCode() : -2;
+}
+
+TEST_F(MainWindowTest, SecondCopyHandsOverAPathOnceAndASetLine)
+{
+    const std::string torrent = makeSingleFile("second.bin", 20000, false);
+    auto w = makeWindow("-noupnp");
+    const torrent::socket_folder sockets = torrent::prepare_socket_folder();
+    ASSERT_FALSE(sockets.path.empty()) << sockets.error;
+    EXPECT_EQ(sockets.path, dir / "run/zorvik/");
+    w->attachHandover(torrent::handover_listener::open(sockets.path));
+
+    EXPECT_EQ(runSecondCopy({qt_string(torrent)}), 0);
+    ASSERT_TRUE(pumpUntil([&] { return w->runningCount() == 1; }, 5000));
+    EXPECT_EQ(prompt.fileSelections, 1);
+    EXPECT_TRUE(torrent::is_regular_file(dir / "home/torrent/second.bin.torrent"));
+    EXPECT_TRUE(w->isVisible()); // shown as a tray click would
+
+    EXPECT_EQ(runSecondCopy({qt_string(torrent)}), 0);
+    pump(200);
+    EXPECT_EQ(prompt.fileSelections, 1);
+
+    EXPECT_EQ(runSecondCopy({QStringLiteral("-set"), QStringLiteral("-us20")}), 0);
+    ASSERT_TRUE(pumpUntil([&] { return !prompt.informed.empty(); }, 2000));
+    EXPECT_EQ(
+        prompt.informed[0],
+        QStringLiteral(
+            "成功地重新设置了以下的运行时参数：\r最大上传速度= 20.000K\r\n重新设置UPnP端口映射:是\r\n"
+            "允许定时最小化窗口:是\r\n允许删除任务时提示:是\r\n"));
 }
 
 TEST_F(MainWindowTest, AnUnreadableTorrentAddsNothing)
