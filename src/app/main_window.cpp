@@ -84,17 +84,16 @@ constexpr int value_ids[8] = {1008, 1012, 1004, 1005, 1009, 1014, 1006, 1007};
 
 } // namespace
 
-MainWindow::MainWindow(MainWindowOptions options, Prompt& prompt, std::unique_ptr<torrent::task_store> store)
+MainWindow::MainWindow(MainWindowOptions options, Prompt& prompt)
     : m_options(std::move(options))
     , m_prompt(prompt)
-    , m_store(std::move(store))
+    , m_registry(
+          m_options.registry_path.empty() ? m_options.data_folder + "Zorvik.dat" : m_options.registry_path)
     , m_session(std::make_unique<torrent::session_controller>(
           m_options.time != nullptr ? *m_options.time : torrent::system_clock()))
     , m_maxTasks(m_options.start.max_tasks)
     , m_maxConnections(m_options.start.max_connections)
 {
-    if (!m_store)
-        m_store = std::make_unique<torrent::memory_task_store>();
     m_icon = makeAppIcon();
     m_notifier = new DesktopNotifier(this);
     m_timer.setSingleShot(true);
@@ -275,8 +274,8 @@ void MainWindow::InitWindow()
 
 void MainWindow::loadSettings()
 {
-    m_saveFolder = m_store->default_save_folder();
-    if (const auto s = m_store->read_settings())
+    m_saveFolder = m_registry.ReadDefaultSaveFolder();
+    if (const auto s = m_registry.ReadSettings())
     {
         torrent::runtime_values& v = m_runtime.values;
         v.upload_limit = static_cast<std::int32_t>(s->upload_limit);
@@ -285,9 +284,9 @@ void MainWindow::loadSettings()
             v.seeding_time = static_cast<std::int32_t>(s->seeding_time);
         if (s->refresh_period > 200)
             v.refresh_period = s->refresh_period;
-        v.upnp_wanted = (s->flags & torrent::stored_settings::upnp) != 0;
-        v.timed_minimise = (s->flags & torrent::stored_settings::timed_minimise) != 0;
-        v.confirm_delete = (s->flags & torrent::stored_settings::confirm_delete) != 0;
+        v.upnp_wanted = (s->flags & torrent::SettingsRecord::upnp) != 0;
+        v.timed_minimise = (s->flags & torrent::SettingsRecord::timed_minimise) != 0;
+        v.confirm_delete = (s->flags & torrent::SettingsRecord::confirm_delete) != 0;
         if (s->max_tasks >= 1 && s->max_tasks <= 10)
             m_maxTasks = s->max_tasks;
         if (s->max_connections > 10)
@@ -322,11 +321,11 @@ int MainWindow::timerPeriod() const
     return m_timer.isActive() ? m_timer.interval() : -1;
 }
 
-SlotView* MainWindow::viewOf(const torrent::list_entry& entry)
+SlotView* MainWindow::viewOf(const torrent::task_entry& entry)
 {
-    if (entry.slot < 0 || entry.slot >= slot_count)
+    if (entry.view_slot < 0 || entry.view_slot >= slot_count)
         return nullptr;
-    SlotView& s = m_slots[static_cast<std::size_t>(entry.slot)];
+    SlotView& s = m_slots[static_cast<std::size_t>(entry.view_slot)];
     return s.entry == &entry ? &s : nullptr;
 }
 

@@ -18,7 +18,7 @@
 #include "app/slot_view.h"
 #include "app/sound_player.h"
 #include "app/start_options.h"
-#include "app/task_store.h"
+#include "registry/task_registry.h"
 
 class QLabel;
 class QPushButton;
@@ -36,6 +36,7 @@ struct MainWindowOptions
     std::string data_folder; // "My Zorvik", ending in '/'
     std::uint32_t listen_address = 0; // host order; 0 = every address
     torrent::clock* time = nullptr; // null: the system clock (tests move their own)
+    std::string registry_path; // empty: "Zorvik.dat" in the data folder
 };
 
 // The one top-level window of a running copy: owns the engine (through the session
@@ -56,7 +57,7 @@ public:
     static constexpr int probe_period_ms = 49;
     static constexpr torrent::tick_t sticky_ms = 6000;
 
-    MainWindow(MainWindowOptions options, Prompt& prompt, std::unique_ptr<torrent::task_store> store);
+    MainWindow(MainWindowOptions options, Prompt& prompt);
     ~MainWindow() override;
 
     // ---- operations other parts call
@@ -65,7 +66,7 @@ public:
     void OpenTorrent(const std::string& path);
     // Starts the task of a list entry; `done` learns whether it started (it runs once the
     // open, which runs off this thread, is over; at once when it fails before that).
-    void StartTask(torrent::list_entry& entry, bool report, std::function<void(bool)> done = {});
+    void StartTask(torrent::task_entry& entry, bool report, std::function<void(bool)> done = {});
     void ShowStatus(const QString& text, bool sticky);
     void ShowTaskCounts();
     void RefreshCurrent(SlotView* view, bool full);
@@ -101,7 +102,7 @@ public:
 
     [[nodiscard]] torrent::session_controller& session() noexcept { return *m_session; }
 
-    [[nodiscard]] torrent::task_store& store() noexcept { return *m_store; }
+    [[nodiscard]] torrent::TaskRegistry& registry() noexcept { return m_registry; }
 
     [[nodiscard]] Prompt& prompt() noexcept { return m_prompt; }
 
@@ -140,7 +141,7 @@ public:
     // Stops the running task of a display record (the user's stop).
     void stopTask(SlotView& view);
     // The display record of a running task of this process, or null.
-    [[nodiscard]] SlotView* viewOf(const torrent::list_entry& entry);
+    [[nodiscard]] SlotView* viewOf(const torrent::task_entry& entry);
 
 Q_SIGNALS:
     // The window has closed for good: the process ends with this status.
@@ -180,7 +181,7 @@ private:
 
     // ---- tasks (main_window_tasks.cpp)
     void finishStart(
-        torrent::list_entry& entry,
+        torrent::task_entry& entry,
         int slotIndex,
         torrent::Task* task,
         torrent::open_task_result result,
@@ -192,7 +193,7 @@ private:
 
     MainWindowOptions m_options;
     Prompt& m_prompt;
-    std::unique_ptr<torrent::task_store> m_store;
+    torrent::TaskRegistry m_registry;
     std::unique_ptr<torrent::session_controller> m_session;
     std::array<SlotView, slot_count> m_slots;
     SlotView* m_current = nullptr;

@@ -86,17 +86,19 @@ void MainWindow::OpenTorrent(const std::string& path)
         return;
     }
     // 2. A new entry, stopped.
-    auto entry = std::make_unique<torrent::list_entry>();
+    auto entry = std::make_unique<torrent::task_entry>();
     entry->torrent_path = path;
     entry->save_folder = m_saveFolder;
-    entry->status = torrent::entry_status::stopped;
+    entry->status = torrent::task_status::stopped;
     // 3. Its files.
-    static_cast<void>(m_prompt.selectFiles(this, entry->torrent_path, entry->save_folder));
+    torrent::selection_record chosen;
+    static_cast<void>(
+        m_prompt.selectFiles(this, entry->torrent_path, entry->save_folder, m_options.data_folder, chosen));
     // 4. Started when a slot is free, otherwise kept as a stopped entry.
     const int busy = m_running + static_cast<int>(m_session->starts_pending());
     if (busy < m_maxTasks)
     {
-        torrent::list_entry& e = m_list->holdNew(std::move(entry));
+        torrent::task_entry& e = m_list->holdNew(std::move(entry));
         StartTask(
             e,
             true,
@@ -112,7 +114,7 @@ void MainWindow::OpenTorrent(const std::string& path)
             });
         return;
     }
-    torrent::list_entry& e = m_list->holdNew(std::move(entry));
+    torrent::task_entry& e = m_list->holdNew(std::move(entry));
     m_list->addEntry(e);
     m_list->view()->setFocus();
 }
@@ -127,7 +129,7 @@ int MainWindow::chooseSlot() const
     return m_slots[0].free() ? 0 : -1;
 }
 
-void MainWindow::StartTask(torrent::list_entry& entry, bool report, std::function<void(bool)> done)
+void MainWindow::StartTask(torrent::task_entry& entry, bool report, std::function<void(bool)> done)
 {
     if (!done)
         done = [](bool) {
@@ -153,7 +155,7 @@ void MainWindow::StartTask(torrent::list_entry& entry, bool report, std::functio
     SlotView& s = m_slots[static_cast<std::size_t>(index)];
     s.starting = true;
     s.entry = &entry;
-    entry.slot = index;
+    entry.view_slot = index;
     m_session->start_task_async(
         entry.torrent_path,
         entry.save_folder,
@@ -171,7 +173,7 @@ void MainWindow::StartTask(torrent::list_entry& entry, bool report, std::functio
 }
 
 void MainWindow::finishStart(
-    torrent::list_entry& entry,
+    torrent::task_entry& entry,
     int index,
     torrent::Task* task,
     torrent::open_task_result result,
@@ -183,12 +185,12 @@ void MainWindow::finishStart(
     if (task == nullptr)
     {
         s.entry = nullptr;
-        entry.slot = -1;
+        entry.view_slot = -1;
         if (result == torrent::open_task_result::cannot_open)
-            entry.status = torrent::entry_status::in_use;
+            entry.status = torrent::task_status::in_use;
         else if (
             result == torrent::open_task_result::unreadable && !torrent::is_regular_file(entry.torrent_path))
-            entry.status = torrent::entry_status::missing;
+            entry.status = torrent::task_status::missing;
         if (report)
             m_prompt.warn(this, uiString(torrent::uitext::cannot_start_task));
         done(false);
@@ -198,7 +200,7 @@ void MainWindow::finishStart(
     {
         m_session->stop_task(s.view);
         s.entry = nullptr;
-        entry.slot = -1;
+        entry.view_slot = -1;
         done(false);
         return;
     }
@@ -207,7 +209,7 @@ void MainWindow::finishStart(
     m_current = &s;
     recountRunning();
     // 4. The entry runs in this slot.
-    entry.status = torrent::entry_status::running;
+    entry.status = torrent::task_status::running;
     entry.name = s.view.name;
     entry.total = s.view.total;
     entry.done = s.view.held;
@@ -227,7 +229,7 @@ void MainWindow::finishStart(
     done(true);
     s.row = m_list->rowOf(entry);
     if (entry.index != 0)
-        static_cast<void>(m_store->write_status(entry));
+        static_cast<void>(m_registry.WriteStatus(entry));
     // 6. The display, the timer at the refresh period, the counts.
     RefreshCurrent(&s, true);
     setTimer(static_cast<int>(m_runtime.values.refresh_period));
@@ -253,36 +255,36 @@ void MainWindow::beepDone(const SlotView* s)
 
 void MainWindow::taskEnded(SlotView& s)
 {
-    torrent::list_entry* entry = s.entry;
+    torrent::task_entry* entry = s.entry;
     s.entry = nullptr;
     if (entry == nullptr)
         return;
-    entry->slot = -1;
+    entry->view_slot = -1;
     entry->total = s.view.total;
     entry->done = std::min(s.view.held, s.view.total);
-    entry->status = entry->done >= entry->total && entry->total != 0 ? torrent::entry_status::finished
-                                                                     : torrent::entry_status::stopped;
+    entry->status = entry->done >= entry->total && entry->total != 0 ? torrent::task_status::finished
+                                                                     : torrent::task_status::stopped;
     if (entry->index != 0)
-        static_cast<void>(m_store->write_status(*entry));
+        static_cast<void>(m_registry.WriteStatus(*entry));
 }
 
 void MainWindow::stopTask(SlotView& s)
 {
     const bool checking = s.view.state == torrent::view_state::checking;
     m_session->stop_task(s.view);
-    if (torrent::list_entry* entry = s.entry)
+    if (torrent::task_entry* entry = s.entry)
     {
         entry->total = s.view.total;
         entry->done = std::min(s.view.held, s.view.total);
-        entry->status = torrent::entry_status::stopped;
+        entry->status = torrent::task_status::stopped;
         if (entry->index != 0)
-            static_cast<void>(m_store->write_status(*entry));
+            static_cast<void>(m_registry.WriteStatus(*entry));
     }
     // A task checking its data is closed by the tick once its check has ended.
     if (!checking)
     {
         if (s.entry != nullptr)
-            s.entry->slot = -1;
+            s.entry->view_slot = -1;
         s.entry = nullptr;
         s.row = -1;
     }
@@ -313,7 +315,7 @@ void MainWindow::ChooseSaveFolder()
     {
         m_saveFolder = torrent::trim_trailing_slashes(utf8_string(picked));
         writeSaveToStatus();
-        if (m_store->write_default_save_folder(m_saveFolder) != torrent::store_result::ok)
+        if (m_registry.WriteDefaultSaveFolder(m_saveFolder) != torrent::registry_result::ok)
             ShowStatus(
                 qt_string(
                     "[Save To] " + m_saveFolder + " ("
@@ -325,23 +327,23 @@ void MainWindow::ChooseSaveFolder()
 
 void MainWindow::writeSettingsAtExit()
 {
-    torrent::stored_settings s = m_store->read_settings().value_or(torrent::stored_settings{});
+    torrent::SettingsRecord s = m_registry.ReadSettings().value_or(torrent::SettingsRecord{});
     const torrent::runtime_values& v = m_runtime.values;
     s.upload_limit = static_cast<std::uint32_t>(std::max(0, v.upload_limit));
     s.download_limit = static_cast<std::uint32_t>(std::max(0, v.download_limit));
     s.seeding_time = static_cast<std::uint32_t>(std::max(0, v.seeding_time));
     s.refresh_period = v.refresh_period;
     s.flags = static_cast<std::uint16_t>(
-        (v.upnp_wanted ? torrent::stored_settings::upnp : 0)
-        | (v.timed_minimise ? torrent::stored_settings::timed_minimise : 0)
-        | (v.confirm_delete ? torrent::stored_settings::confirm_delete : 0)
-        | (m_buttonsShown ? torrent::stored_settings::buttons_shown : 0));
+        (v.upnp_wanted ? torrent::SettingsRecord::upnp : 0)
+        | (v.timed_minimise ? torrent::SettingsRecord::timed_minimise : 0)
+        | (v.confirm_delete ? torrent::SettingsRecord::confirm_delete : 0)
+        | (m_buttonsShown ? torrent::SettingsRecord::buttons_shown : 0));
     if (isVisible())
     {
         s.position_x = frameGeometry().right();
         s.position_y = frameGeometry().top();
     }
-    static_cast<void>(m_store->write_settings(s));
+    static_cast<void>(m_registry.WriteSettings(s));
 }
 
 void MainWindow::ClosePrompt()

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "app/file_selection_dialog.h"
 #include "app/main_window_title.h"
 #include "app/qt_text.h"
 
@@ -62,8 +63,16 @@ QString DialogPrompt::chooseFolder(QWidget* parent, const QString& title, const 
     return QFileDialog::getExistingDirectory(parent, shown(title), current, QFileDialog::ShowDirsOnly);
 }
 
-bool DialogPrompt::selectFiles(QWidget*, const std::string&, const std::string&)
+bool DialogPrompt::selectFiles(
+    QWidget* parent,
+    const std::string& torrentPath,
+    const std::string& saveFolder,
+    const std::string& dataFolder,
+    torrent::selection_record& chosen)
 {
-    // Until the file selection dialog exists every file of a torrent is downloaded.
-    return false;
+    FileSelectionDialog dialog(torrentPath, saveFolder, dataFolder, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    chosen = dialog.selection();
+    return true;
 }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "storage/selection_record.h"
+
 class QWidget;
 
 // Every question the window asks the user and every box it shows goes through a Prompt,
@@ -34,10 +36,14 @@ public:
     virtual QString openTorrentFile(QWidget* parent, const QString& folder) = 0;
     // The folder browser; "" when cancelled.
     virtual QString chooseFolder(QWidget* parent, const QString& title, const QString& current) = 0;
-    // The file selection of a torrent before its task starts (stored in its selection
-    // record); true when a changed selection was stored.
-    virtual bool
-    selectFiles(QWidget* parent, const std::string& torrentPath, const std::string& saveFolder) = 0;
+    // The file selection of a torrent (stored in its state file); true when a changed
+    // choice was stored, which is then in `chosen` for a task that already runs.
+    virtual bool selectFiles(
+        QWidget* parent,
+        const std::string& torrentPath,
+        const std::string& saveFolder,
+        const std::string& dataFolder,
+        torrent::selection_record& chosen) = 0;
 };
 
 // The real boxes and dialogs.
@@ -51,5 +57,10 @@ public:
     void warn(QWidget* parent, const QString& text) override;
     QString openTorrentFile(QWidget* parent, const QString& folder) override;
     QString chooseFolder(QWidget* parent, const QString& title, const QString& current) override;
-    bool selectFiles(QWidget* parent, const std::string& torrentPath, const std::string& saveFolder) override;
+    bool selectFiles(
+        QWidget* parent,
+        const std::string& torrentPath,
+        const std::string& saveFolder,
+        const std::string& dataFolder,
+        torrent::selection_record& chosen) override;
 };

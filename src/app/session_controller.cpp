@@ -191,6 +191,13 @@ task_watch session_controller::watch(TaskView& view, tick_t now)
     return w;
 }
 
+open_storage_result session_controller::choose_more_files(TaskView& view, const file_selection& choice)
+{
+    if (view.task == nullptr || view.task->generation() != view.generation)
+        return open_storage_result::cannot_open;
+    return view.task->choose_more_files(choice);
+}
+
 void session_controller::stop_task(TaskView& view)
 {
     // A task checking its data stays bound: the check sees the stop event, its announcer

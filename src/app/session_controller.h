@@ -121,6 +121,10 @@ public:
     // the seeding time at the first look and stops the task when the time is over.
     [[nodiscard]] task_watch watch(TaskView& view, tick_t now);
 
+    // The user chose more files of a running task: it opens them and downloads them from
+    // now on. Its files are created and sized here, on the caller's thread.
+    [[nodiscard]] open_storage_result choose_more_files(TaskView& view, const file_selection& choice);
+
     // Stops the task of a view: stop event, then close and view free, except for a task
     // checking its data, which ends its check and is closed by the next watch.
     void stop_task(TaskView& view);

@@ -6,7 +6,7 @@
 
 namespace torrent
 {
-struct list_entry;
+struct task_entry;
 }
 
 // The window's display record of one task slot: the engine's TaskView plus what only the
@@ -18,7 +18,7 @@ struct SlotView
     torrent::TaskView view;
     int row = -1; // the task's row in the list, -1 = none
     std::uint16_t blink = 0;
-    torrent::list_entry* entry = nullptr; // the task's list entry while it runs
+    torrent::task_entry* entry = nullptr; // the task's list entry while it runs
     bool starting = false; // reserved by a start whose open is still running
     bool downloadedHere = false; // seen downloading in this run (its completion is news)
 

@@ -57,7 +57,7 @@ QStringList headers(const column_spec (&specs)[N])
     return out;
 }
 
-std::uintptr_t keyOf(const torrent::list_entry& entry)
+std::uintptr_t keyOf(const torrent::task_entry& entry)
 {
     return reinterpret_cast<std::uintptr_t>(&entry);
 }
@@ -143,17 +143,22 @@ void TaskList::beginLoading()
     if (m_loaded || m_loading)
         return;
     m_loading = true;
-    m_owner.store().begin_load();
+    m_owner.registry().begin_load();
 }
 
 bool TaskList::loadStep()
 {
-    std::vector<torrent::list_entry> found;
-    const bool done = m_owner.store().load_step(
-        found,
-        [this](torrent::list_entry& e)
+    // A record left running is ours only when one of our tasks has its index.
+    class ours final : public torrent::running_task_finder
+    {
+    public:
+        explicit ours(MainWindow& owner)
+            : m_owner(owner)
         {
-            // A record left running is ours only when one of our tasks has its index.
+        }
+
+        bool bind_running(torrent::task_entry& e) override
+        {
             for (int i = 0; i < MainWindow::slot_count; ++i)
             {
                 const SlotView& s = m_owner.slot(i);
@@ -162,8 +167,16 @@ bool TaskList::loadStep()
                     return true;
             }
             return false;
-        });
-    for (torrent::list_entry& e : found)
+        }
+
+    private:
+        MainWindow& m_owner;
+    } finder(m_owner);
+
+    torrent::load_step_result step = m_owner.registry().load_step(&finder);
+    std::vector<torrent::task_entry>& found = step.entries;
+    const bool done = step.done;
+    for (torrent::task_entry& e : found)
     {
         // An entry already in the list (a task started before loading reached it).
         const bool known = std::any_of(
@@ -171,13 +184,13 @@ bool TaskList::loadStep()
         if (known)
             continue;
         fillFromMetainfo(e);
-        if (e.status != torrent::entry_status::finished && e.status != torrent::entry_status::seeding
-            && e.status != torrent::entry_status::missing && e.total != 0 && e.done >= e.total)
+        if (e.status != torrent::task_status::finished && e.status != torrent::task_status::seeding
+            && e.status != torrent::task_status::missing && e.total != 0 && e.done >= e.total)
         {
-            e.status = torrent::entry_status::finished;
-            static_cast<void>(m_owner.store().write_status(e));
+            e.status = torrent::task_status::finished;
+            static_cast<void>(m_owner.registry().WriteStatus(e));
         }
-        m_entries.push_back(std::make_unique<torrent::list_entry>(std::move(e)));
+        m_entries.push_back(std::make_unique<torrent::task_entry>(std::move(e)));
         if (m_mode == Mode::tasks)
             appendEntryRow(*m_entries.back());
     }
@@ -190,7 +203,7 @@ void TaskList::endLoading()
     m_loaded = true;
 }
 
-void TaskList::fillFromMetainfo(torrent::list_entry& entry) const
+void TaskList::fillFromMetainfo(torrent::task_entry& entry) const
 {
     std::string data = m_owner.dataFolder();
     torrent::torrent_summary summary;
@@ -204,34 +217,34 @@ void TaskList::fillFromMetainfo(torrent::list_entry& entry) const
     }
     else if (!torrent::is_regular_file(entry.torrent_path))
     {
-        entry.status = torrent::entry_status::missing;
+        entry.status = torrent::task_status::missing;
     }
 }
 
-torrent::list_entry& TaskList::holdNew(std::unique_ptr<torrent::list_entry> entry)
+torrent::task_entry& TaskList::holdNew(std::unique_ptr<torrent::task_entry> entry)
 {
     m_new.push_back(std::move(entry));
     return *m_new.back();
 }
 
-void TaskList::dropNew(torrent::list_entry& entry)
+void TaskList::dropNew(torrent::task_entry& entry)
 {
     std::erase_if(m_new, [&](const auto& e) { return e.get() == &entry; });
 }
 
-void TaskList::addEntry(torrent::list_entry& entry)
+void TaskList::addEntry(torrent::task_entry& entry)
 {
     const auto it =
         std::find_if(m_new.begin(), m_new.end(), [&](const auto& e) { return e.get() == &entry; });
     if (it == m_new.end())
         return;
-    std::unique_ptr<torrent::list_entry> owned = std::move(*it);
+    std::unique_ptr<torrent::task_entry> owned = std::move(*it);
     m_new.erase(it);
-    switch (m_owner.store().add(*owned))
+    switch (m_owner.registry().AddRecord(*owned))
     {
-    case torrent::store_result::ok:
+    case torrent::registry_result::ok:
         break;
-    case torrent::store_result::path_too_long:
+    case torrent::registry_result::path_too_long:
         m_owner.ShowStatus(
             QStringLiteral("路径太长(最多259字节)，任务没有保存: %1").arg(qt_string(owned->torrent_path)),
             true);
@@ -245,19 +258,19 @@ void TaskList::addEntry(torrent::list_entry& entry)
         appendEntryRow(*m_entries.back());
 }
 
-int TaskList::rowOf(const torrent::list_entry& entry) const
+int TaskList::rowOf(const torrent::task_entry& entry) const
 {
     return m_mode == Mode::tasks ? m_model->rowOf(keyOf(entry)) : -1;
 }
 
-torrent::list_entry* TaskList::entryAt(int row) const
+torrent::task_entry* TaskList::entryAt(int row) const
 {
     if (m_mode != Mode::tasks || row < 0 || row >= m_model->rowCount())
         return nullptr;
-    return reinterpret_cast<torrent::list_entry*>(m_model->key(row));
+    return reinterpret_cast<torrent::task_entry*>(m_model->key(row));
 }
 
-QString TaskList::nameText(const torrent::list_entry& entry) const
+QString TaskList::nameText(const torrent::task_entry& entry) const
 {
     switch (m_nameShows)
     {
@@ -269,12 +282,12 @@ QString TaskList::nameText(const torrent::list_entry& entry) const
         break;
     }
     // A torrent that is gone or unreadable shows its path.
-    if (entry.name.empty() || entry.status == torrent::entry_status::missing)
+    if (entry.name.empty() || entry.status == torrent::task_status::missing)
         return qt_string(entry.torrent_path);
     return qt_string(entry.name);
 }
 
-void TaskList::appendEntryRow(torrent::list_entry& entry)
+void TaskList::appendEntryRow(torrent::task_entry& entry)
 {
     const int row = m_model->appendRow(keyOf(entry));
     if (SlotView* s = m_owner.viewOf(entry); s != nullptr && !s->starting)
@@ -286,7 +299,7 @@ void TaskList::appendEntryRow(torrent::list_entry& entry)
     writeStoppedRow(entry);
 }
 
-void TaskList::writeStoppedRow(const torrent::list_entry& entry)
+void TaskList::writeStoppedRow(const torrent::task_entry& entry)
 {
     const int row = rowOf(entry);
     if (row < 0)
@@ -294,16 +307,16 @@ void TaskList::writeStoppedRow(const torrent::list_entry& entry)
     QString markText;
     switch (entry.status)
     {
-    case torrent::entry_status::running:
+    case torrent::task_status::running:
         markText = QStringLiteral("=>");
         break;
-    case torrent::entry_status::finished:
+    case torrent::task_status::finished:
         markText = QStringLiteral("√");
         break;
-    case torrent::entry_status::in_use:
+    case torrent::task_status::in_use:
         markText = QStringLiteral("■");
         break;
-    case torrent::entry_status::missing:
+    case torrent::task_status::missing:
         markText = QStringLiteral("$");
         break;
     default:
@@ -322,7 +335,7 @@ void TaskList::writeStoppedRow(const torrent::list_entry& entry)
     m_model->setCell(row, uploaded, QString());
 }
 
-void TaskList::removeEntry(torrent::list_entry& entry)
+void TaskList::removeEntry(torrent::task_entry& entry)
 {
     const int row = rowOf(entry);
     if (row >= 0)

@@ -8,7 +8,7 @@
 #include <QPoint>
 #include <QString>
 
-#include "app/task_store.h"
+#include "registry/task_record.h"
 
 class ListModel;
 class MainWindow;
@@ -83,16 +83,16 @@ public:
 
     // ---- entries
     // Keeps a new entry while its task starts (it is not in the list yet).
-    torrent::list_entry& holdNew(std::unique_ptr<torrent::list_entry> entry);
-    void dropNew(torrent::list_entry& entry);
+    torrent::task_entry& holdNew(std::unique_ptr<torrent::task_entry> entry);
+    void dropNew(torrent::task_entry& entry);
     // Puts a held entry into the list and the registry.
-    void addEntry(torrent::list_entry& entry);
+    void addEntry(torrent::task_entry& entry);
 
-    [[nodiscard]] int rowOf(const torrent::list_entry& entry) const;
+    [[nodiscard]] int rowOf(const torrent::task_entry& entry) const;
 
-    [[nodiscard]] torrent::list_entry* entryAt(int row) const;
+    [[nodiscard]] torrent::task_entry* entryAt(int row) const;
 
-    [[nodiscard]] const std::vector<std::unique_ptr<torrent::list_entry>>& entries() const noexcept
+    [[nodiscard]] const std::vector<std::unique_ptr<torrent::task_entry>>& entries() const noexcept
     {
         return m_entries;
     }
@@ -108,7 +108,7 @@ public:
     // The row of a task that has just ended.
     void markEnded(SlotView& view, bool complete);
     // The row of an entry that does not run here.
-    void writeStoppedRow(const torrent::list_entry& entry);
+    void writeStoppedRow(const torrent::task_entry& entry);
 
     // ---- header and menu
     void headerClicked(int column);
@@ -127,25 +127,25 @@ public:
 private:
     void setupTaskColumns();
     void setupPeerColumns();
-    void appendEntryRow(torrent::list_entry& entry);
-    void fillFromMetainfo(torrent::list_entry& entry) const;
-    [[nodiscard]] QString nameText(const torrent::list_entry& entry) const;
+    void appendEntryRow(torrent::task_entry& entry);
+    void fillFromMetainfo(torrent::task_entry& entry) const;
+    [[nodiscard]] QString nameText(const torrent::task_entry& entry) const;
     bool refreshTask(SlotView& view, bool full);
     void writeFigures(int row, SlotView& view, std::uint16_t flags);
     void writeDetails(SlotView& view);
     void sortTasks(int column);
     void sortPeers(int column);
     void updateRows();
-    bool deleteEntry(torrent::list_entry& entry, bool ask);
-    bool deleteStateFile(const torrent::list_entry& entry, bool ask);
-    void removeEntry(torrent::list_entry& entry);
+    bool deleteEntry(torrent::task_entry& entry, bool ask);
+    bool deleteStateFile(const torrent::task_entry& entry, bool ask);
+    void removeEntry(torrent::task_entry& entry);
 
     MainWindow& m_owner;
     QTableView* m_view = nullptr;
     ListModel* m_model = nullptr;
     Mode m_mode = Mode::tasks;
-    std::vector<std::unique_ptr<torrent::list_entry>> m_entries; // the task list's rows
-    std::vector<std::unique_ptr<torrent::list_entry>> m_new; // new entries whose task starts
+    std::vector<std::unique_ptr<torrent::task_entry>> m_entries; // the task list's rows
+    std::vector<std::unique_ptr<torrent::task_entry>> m_new; // new entries whose task starts
     bool m_loading = false;
     bool m_loaded = false;
     NameShows m_nameShows = NameShows::name;

@@ -107,7 +107,7 @@ void TaskList::sortTasks(int column)
     items.reserve(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r)
     {
-        const torrent::list_entry* e = entryAt(r);
+        const torrent::task_entry* e = entryAt(r);
         const SlotView* s = e != nullptr ? m_owner.viewOf(*e) : nullptr;
         item it{r, s != nullptr && !s->free(), {}};
         if (it.running)
@@ -227,7 +227,7 @@ void TaskList::showMenu(const QPoint& at, const QPoint& global)
 {
     const QModelIndex index = m_view->indexAt(at);
     const int row = m_mode == Mode::tasks && index.isValid() ? index.row() : -1;
-    const torrent::list_entry* entry = entryAt(row);
+    const torrent::task_entry* entry = entryAt(row);
     const SlotView* running = entry != nullptr ? m_owner.viewOf(*entry) : nullptr;
     QMenu menu(m_view);
     menu.setObjectName(QStringLiteral("taskMenu"));
@@ -276,7 +276,7 @@ void TaskList::showMenu(const QPoint& at, const QPoint& global)
 
 void TaskList::runCommand(int command, int row)
 {
-    torrent::list_entry* entry = entryAt(row);
+    torrent::task_entry* entry = entryAt(row);
     SlotView* running = entry != nullptr ? m_owner.viewOf(*entry) : nullptr;
     if (running != nullptr && running->starting)
         return; // its open is still under way
@@ -325,7 +325,7 @@ void TaskList::runCommand(int command, int row)
     {
         if (entry == nullptr)
             return;
-        const torrent::list_entry kept = *entry;
+        const torrent::task_entry kept = *entry;
         if (!deleteEntry(*entry, true))
             return;
         static_cast<void>(deleteStateFile(kept, false));
@@ -373,9 +373,9 @@ void TaskList::runCommand(int command, int row)
     }
 }
 
-bool TaskList::deleteEntry(torrent::list_entry& entry, bool ask)
+bool TaskList::deleteEntry(torrent::task_entry& entry, bool ask)
 {
-    if (entry.status == torrent::entry_status::in_use)
+    if (entry.status == torrent::task_status::in_use)
     {
         m_owner.prompt().warn(&m_owner, uiString(torrent::uitext::delete_task_in_use));
         return false;
@@ -385,8 +385,8 @@ bool TaskList::deleteEntry(torrent::list_entry& entry, bool ask)
         return false;
     if (SlotView* s = m_owner.viewOf(entry))
         m_owner.stopTask(*s);
-    const torrent::entry_status before = entry.status;
-    if (entry.index != 0 && m_owner.store().remove(entry) != torrent::store_result::ok)
+    const torrent::task_status before = entry.status;
+    if (entry.index != 0 && m_owner.registry().DeleteTask(entry) != torrent::registry_result::ok)
     {
         entry.status = before;
         m_owner.prompt().warn(&m_owner, uiString(torrent::uitext::delete_task_failed));
@@ -396,7 +396,7 @@ bool TaskList::deleteEntry(torrent::list_entry& entry, bool ask)
     return true;
 }
 
-bool TaskList::deleteStateFile(const torrent::list_entry& entry, bool ask)
+bool TaskList::deleteStateFile(const torrent::task_entry& entry, bool ask)
 {
     if (ask && !m_owner.prompt().askOkCancel(&m_owner, uiString(torrent::uitext::delete_state_file_confirm)))
         return false;
@@ -422,15 +422,24 @@ bool TaskList::deleteStateFile(const torrent::list_entry& entry, bool ask)
 
 void TaskList::chooseFiles(int row)
 {
-    torrent::list_entry* entry = entryAt(row);
+    torrent::task_entry* entry = entryAt(row);
     if (entry == nullptr)
         return;
-    if (!m_owner.prompt().selectFiles(&m_owner, entry->torrent_path, entry->save_folder))
+    torrent::selection_record chosen;
+    if (!m_owner.prompt().selectFiles(
+            &m_owner, entry->torrent_path, entry->save_folder, m_owner.dataFolder(), chosen))
         return;
-    // The entry's figures follow the new choice.
-    if (m_owner.viewOf(*entry) == nullptr)
+    SlotView* running = m_owner.viewOf(*entry);
+    if (running == nullptr)
     {
+        // The entry's figures follow the new choice.
         fillFromMetainfo(*entry);
         writeStoppedRow(*entry);
+        return;
     }
+    // A running task downloads the newly chosen files from now on.
+    const auto choice = chosen.to_file_selection();
+    if (choice
+        && m_owner.session().choose_more_files(running->view, *choice) != torrent::open_storage_result::ok)
+        m_owner.prompt().warn(&m_owner, uiString(torrent::uitext::cannot_start_task));
 }

@@ -216,11 +216,11 @@ void TaskList::markEnded(SlotView& s, bool complete)
 {
     if (s.entry == nullptr)
         return;
-    torrent::list_entry& e = *s.entry;
+    torrent::task_entry& e = *s.entry;
     e.total = s.view.total;
     e.done = std::min(s.view.held, s.view.total);
-    e.status = complete || (e.total != 0 && e.done >= e.total) ? torrent::entry_status::finished
-                                                               : torrent::entry_status::stopped;
+    e.status = complete || (e.total != 0 && e.done >= e.total) ? torrent::task_status::finished
+                                                               : torrent::task_status::stopped;
     writeStoppedRow(e);
 }
 

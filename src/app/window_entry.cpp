@@ -13,7 +13,6 @@
 #include "app/main_window.h"
 #include "app/prompt.h"
 #include "app/start_options.h"
-#include "app/task_store.h"
 #include "base/data_folder.h"
 #include "base/paths.h"
 #include "ui/language_file.h"
@@ -86,7 +85,7 @@ int run_window_program(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     DialogPrompt prompt;
-    MainWindow window(std::move(options), prompt, std::make_unique<memory_task_store>());
+    MainWindow window(std::move(options), prompt);
     if (!sockets.path.empty())
         window.attachHandover(handover_listener::open(sockets.path));
     int status = 0;

@@ -146,8 +146,9 @@ TEST_F(MainWindowTest, ClosePromptCancelsHidesOrEnds)
     EXPECT_FALSE(w->isVisible());
     ASSERT_TRUE(pumpUntil([&] { return exits.count() == 1; }, 3000));
     EXPECT_EQ(exits.takeFirst().at(0).toInt(), 0);
-    ASSERT_TRUE(store->read_settings());
-    EXPECT_EQ(store->read_settings()->upload_limit, 30720u);
+    const auto settings = w->registry().ReadSettings();
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(settings->upload_limit, 30720u);
 }
 
 TEST_F(MainWindowTest, GoStartsATaskThatSeedsItsTimeAndEndsFinished)
@@ -163,9 +164,9 @@ TEST_F(MainWindowTest, GoStartsATaskThatSeedsItsTimeAndEndsFinished)
     ASSERT_TRUE(pumpUntil([&] { return w->runningCount() == 1; }, 5000));
     TaskList& list = w->taskList();
     ASSERT_EQ(list.entries().size(), 1u);
-    const torrent::list_entry& entry = *list.entries()[0];
-    EXPECT_EQ(entry.status, torrent::entry_status::running);
-    EXPECT_EQ(store->stored_status(entry.index), 30);
+    const torrent::task_entry& entry = *list.entries()[0];
+    EXPECT_EQ(entry.status, torrent::task_status::running);
+    EXPECT_EQ(storedStatus(entry.index), 30);
     EXPECT_EQ(w->tray().tip(), "seed.bin");
     EXPECT_EQ(w->timerPeriod(), 1500);
 
@@ -176,7 +177,7 @@ TEST_F(MainWindowTest, GoStartsATaskThatSeedsItsTimeAndEndsFinished)
         [&]
         {
             clock.advance(100);
-            return w->slot(entry.slot).view.upload_started != 0;
+            return w->slot(entry.view_slot).view.upload_started != 0;
         },
         8000));
     EXPECT_EQ(list.model().cell(row, TaskList::completion), QStringLiteral("100.00%"));
@@ -184,8 +185,8 @@ TEST_F(MainWindowTest, GoStartsATaskThatSeedsItsTimeAndEndsFinished)
     // One minute later the seeding time is over: finished, stored as 31, the slot free.
     clock.advance(60000);
     ASSERT_TRUE(pumpUntil([&] { return w->runningCount() == 0; }, 5000));
-    EXPECT_EQ(entry.status, torrent::entry_status::finished);
-    EXPECT_EQ(store->stored_status(entry.index), 31);
+    EXPECT_EQ(entry.status, torrent::task_status::finished);
+    EXPECT_EQ(storedStatus(entry.index), 31);
     EXPECT_EQ(list.model().cell(row, TaskList::mark), QStringLiteral("√"));
     EXPECT_EQ(list.model().cell(row, TaskList::completion), QStringLiteral("100.00%"));
     EXPECT_EQ(list.model().cell(row, TaskList::time_left), QStringLiteral(" 0:00:00"));
@@ -199,12 +200,12 @@ TEST_F(MainWindowTest, RefreshRewritesOnlyChangedCellsAndBlinksAnIdleTask)
     auto w = makeWindow("-noupnp");
     w->OpenTorrent(torrent);
     ASSERT_TRUE(pumpUntil([&] { return w->runningCount() == 1; }, 5000));
-    const torrent::list_entry& entry = *w->taskList().entries()[0];
+    const torrent::task_entry& entry = *w->taskList().entries()[0];
     ASSERT_TRUE(pumpUntil(
         [&]
         {
             clock.advance(100);
-            return w->slot(entry.slot).view.upload_started != 0;
+            return w->slot(entry.view_slot).view.upload_started != 0;
         },
         8000));
     TaskList& list = w->taskList();
@@ -313,8 +314,42 @@ TEST_F(MainWindowTest, AnUnreadableTorrentAddsNothing)
     ASSERT_TRUE(pumpUntil([&] { return !prompt.warned.empty(); }, 5000));
     EXPECT_EQ(prompt.warned[0], text(torrent::uitext::cannot_start_task));
     EXPECT_TRUE(w->taskList().entries().empty());
-    EXPECT_EQ(store->record_count(), 0u);
+    EXPECT_EQ(storedRecords(), 0u);
     EXPECT_EQ(w->runningCount(), 0);
+}
+
+TEST_F(MainWindowTest, ATaskRunningInOneCopyIsStoppedInTheNextAndInUseThere)
+{
+    const std::string torrent = makeSingleFile("shared.bin", 40000, false);
+    auto a = makeWindow("-noupnp");
+    a->OpenTorrent(torrent);
+    ASSERT_TRUE(pumpUntil([&] { return a->runningCount() == 1; }, 5000));
+    const torrent::task_entry& running = *a->taskList().entries()[0];
+    EXPECT_EQ(storedStatus(running.index), 30);
+    const std::string before = dir.read("save/shared.bin");
+
+    // A second copy over the same registry: the record left at 30 is shown stopped.
+    auto b = makeWindow("-noupnp");
+    ASSERT_TRUE(pumpUntil([&] { return b->taskList().loaded(); }, 5000));
+    ASSERT_EQ(b->taskList().entries().size(), 1u);
+    const torrent::task_entry& seen = *b->taskList().entries()[0];
+    EXPECT_EQ(seen.status, torrent::task_status::stopped);
+    const int row = b->taskList().rowOf(seen);
+    EXPECT_EQ(b->taskList().model().cell(row, TaskList::mark), QString());
+
+    // Starting it there finds its files in use: "#", shown as the in-use mark.
+    b->taskList().runCommand(301, row);
+    ASSERT_TRUE(pumpUntil([&] { return seen.status == torrent::task_status::in_use; }, 5000));
+    EXPECT_EQ(b->taskList().model().cell(b->taskList().rowOf(seen), TaskList::mark), QStringLiteral("■"));
+    EXPECT_EQ(b->runningCount(), 0);
+    EXPECT_EQ(a->runningCount(), 1);
+    EXPECT_EQ(storedStatus(running.index), 30); // 35 is never written
+    EXPECT_EQ(dir.read("save/shared.bin"), before);
+    // Deleting it there is refused.
+    b->taskList().runCommand(302, b->taskList().rowOf(seen));
+    ASSERT_FALSE(prompt.warned.empty());
+    EXPECT_EQ(prompt.warned.back(), text(torrent::uitext::delete_task_in_use));
+    EXPECT_EQ(storedStatus(running.index), 30);
 }
 
 TEST(TrayIconTip, CutAt127BytesNeverInsideACharacter)

@@ -50,8 +50,13 @@ QString ScriptedPrompt::chooseFolder(QWidget*, const QString& title, const QStri
     return f;
 }
 
-bool ScriptedPrompt::selectFiles(QWidget*, const std::string& torrent, const std::string& save)
+bool ScriptedPrompt::selectFiles(
+    QWidget*,
+    const std::string& torrent,
+    const std::string& save,
+    const std::string&,
+    torrent::selection_record& chosen)
 {
     ++fileSelections;
-    return onSelectFiles ? onSelectFiles(torrent, save) : false;
+    return onSelectFiles ? onSelectFiles(torrent, save, chosen) : false;
 }

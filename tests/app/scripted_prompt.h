@@ -17,7 +17,9 @@ public:
     std::deque<QString> torrentFiles;
     std::deque<QString> folders;
     // Runs for every file selection (tests write the selection record there).
-    std::function<bool(const std::string& torrent, const std::string& save)> onSelectFiles;
+    std::function<bool(
+        const std::string& torrent, const std::string& save, torrent::selection_record& chosen)>
+        onSelectFiles;
 
     std::vector<QString> informed;
     std::vector<QString> warned;
@@ -33,5 +35,10 @@ public:
 
     QString openTorrentFile(QWidget*, const QString& folder) override;
     QString chooseFolder(QWidget*, const QString& title, const QString& current) override;
-    bool selectFiles(QWidget*, const std::string& torrent, const std::string& save) override;
+    bool selectFiles(
+        QWidget*,
+        const std::string& torrent,
+        const std::string& save,
+        const std::string& dataFolder,
+        torrent::selection_record& chosen) override;
 };

@@ -23,9 +23,19 @@ std::unique_ptr<MainWindow> WindowFixture::makeWindow(const std::string& line)
     options.data_folder = dir / "home/";
     options.listen_address = 0x7F000001;
     options.time = time;
-    auto owned = std::make_unique<torrent::memory_task_store>();
-    store = owned.get();
-    return std::make_unique<MainWindow>(std::move(options), prompt, std::move(owned));
+    return std::make_unique<MainWindow>(std::move(options), prompt);
+}
+
+std::uint8_t WindowFixture::storedStatus(std::uint16_t index) const
+{
+    const std::string bytes = dir.read("home/Zorvik.dat");
+    const std::size_t at = std::size_t{index} * 521;
+    return at < bytes.size() ? static_cast<std::uint8_t>(bytes[at]) : 0;
+}
+
+std::size_t WindowFixture::storedRecords() const
+{
+    return dir.read("home/Zorvik.dat").size() / 521;
 }
 
 bool WindowFixture::pumpUntil(const std::function<bool()>& done, int ms)

@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 
 #include "app/main_window.h"
-#include "app/task_store.h"
 #include "scripted_prompt.h"
 #include "support/process_env.h"
 #include "support/temp_dir.h"
@@ -40,6 +39,9 @@ public:
     torrent::test::scoped_env configHome{"XDG_CONFIG_HOME", dir / "user/.config"};
     torrent::test::scoped_env downloads{"XDG_DOWNLOAD_DIR", dir / "save"};
     ScriptedPrompt prompt;
-    torrent::memory_task_store* store = nullptr; // owned by the last window made
+    // The status byte of record `index` in the registry file (0 when there is none).
+    [[nodiscard]] std::uint8_t storedStatus(std::uint16_t index) const;
+    // Number of records in the registry file, record 0 included.
+    [[nodiscard]] std::size_t storedRecords() const;
     torrent::clock* time = nullptr;
 };

@@ -45,7 +45,7 @@ protected:
     }
 
     // Goes until the task's row is finished ("√"), at most `ms`.
-    bool downloadUntilFinished(MainWindow& w, const torrent::list_entry& entry, int ms)
+    bool downloadUntilFinished(MainWindow& w, const torrent::task_entry& entry, int ms)
     {
         return pumpUntil(
             [&]
@@ -67,12 +67,12 @@ TEST_F(WindowSwarm, GoDownloadsFromALibtorrentSeederByteForByte)
     prompt.torrentFiles = {qt_string(m_swarm + "/single.torrent")};
     w->findChild<QPushButton*>(QStringLiteral("c1011"))->click();
     ASSERT_TRUE(pumpUntil([&] { return w->taskList().entries().size() == 1; }, 10000));
-    const torrent::list_entry& entry = *w->taskList().entries()[0];
+    const torrent::task_entry& entry = *w->taskList().entries()[0];
     ASSERT_TRUE(downloadUntilFinished(*w, entry, 60000)) << w->statusText().toStdString();
     const int row = w->taskList().rowOf(entry);
     EXPECT_EQ(w->taskList().model().cell(row, TaskList::completion), QStringLiteral("100.00%"));
-    EXPECT_EQ(entry.status, torrent::entry_status::finished);
-    EXPECT_EQ(store->stored_status(entry.index), 31);
+    EXPECT_EQ(entry.status, torrent::task_status::finished);
+    EXPECT_EQ(storedStatus(entry.index), 31);
     EXPECT_TRUE(sameFile(m_swarm + "/src/single.bin", dir / "save/single.bin"));
     EXPECT_EQ(w->runningCount(), 0);
 }
@@ -83,7 +83,7 @@ TEST_F(WindowSwarm, FilesLeftOutInTheSelectionAreNeverCreated)
     torrent::torrent_summary summary;
     ASSERT_EQ(torrent::read_torrent_summary(torrentPath, summary), torrent::summary_result::ok);
     ASSERT_EQ(summary.files.size(), 4u);
-    prompt.onSelectFiles = [&](const std::string&, const std::string& save)
+    prompt.onSelectFiles = [&](const std::string&, const std::string& save, torrent::selection_record&)
     {
         // As the file selection dialog stores it: files 1 and 3 left out.
         torrent::selection_record choice;
@@ -95,7 +95,7 @@ TEST_F(WindowSwarm, FilesLeftOutInTheSelectionAreNeverCreated)
     auto w = makeWindow("-noupnp -ut0");
     w->OpenTorrent(torrentPath);
     ASSERT_TRUE(pumpUntil([&] { return w->taskList().entries().size() == 1; }, 10000));
-    const torrent::list_entry& entry = *w->taskList().entries()[0];
+    const torrent::task_entry& entry = *w->taskList().entries()[0];
     ASSERT_TRUE(downloadUntilFinished(*w, entry, 60000));
     for (std::size_t i = 0; i < summary.files.size(); ++i)
     {
@@ -106,6 +106,39 @@ TEST_F(WindowSwarm, FilesLeftOutInTheSelectionAreNeverCreated)
         else
             EXPECT_TRUE(sameFile(m_swarm + "/src/" + name, got)) << name;
     }
+}
+
+TEST_F(WindowSwarm, AFileChosenWhileTheTaskRunsIsDownloadedWithoutARestart)
+{
+    const std::string torrentPath = m_swarm + "/multi.torrent";
+    torrent::torrent_summary summary;
+    ASSERT_EQ(torrent::read_torrent_summary(torrentPath, summary), torrent::summary_result::ok);
+    std::vector<int> leftOut = {1, 3};
+    prompt.onSelectFiles = [&](const std::string&, const std::string& save, torrent::selection_record& chosen)
+    {
+        chosen.resize(4);
+        for (const int i : leftOut)
+            chosen.set(static_cast<std::uint32_t>(i), false);
+        return torrent::WriteStateFile(chosen, save, summary.name, dir / "home/");
+    };
+    auto w = makeWindow("-noupnp -ut30");
+    w->OpenTorrent(torrentPath);
+    ASSERT_TRUE(pumpUntil([&] { return w->runningCount() == 1; }, 10000));
+    const torrent::task_entry& entry = *w->taskList().entries()[0];
+    SlotView& slot = w->slot(entry.view_slot);
+    ASSERT_TRUE(pumpUntil([&] { return slot.view.upload_started != 0; }, 60000))
+        << "the chosen files never completed";
+    const std::string file1 = dir / ("save/" + summary.files[1].display_path);
+    EXPECT_FALSE(torrent::is_regular_file(file1));
+
+    // File 1 is chosen in the dialog while the task seeds what it has.
+    leftOut = {3};
+    w->taskList().chooseFiles(w->taskList().rowOf(entry));
+    EXPECT_EQ(prompt.fileSelections, 2);
+    ASSERT_TRUE(
+        pumpUntil([&] { return sameFile(m_swarm + "/src/" + summary.files[1].display_path, file1); }, 60000));
+    EXPECT_EQ(w->runningCount(), 1); // the same task, never restarted
+    EXPECT_FALSE(torrent::is_regular_file(dir / ("save/" + summary.files[3].display_path)));
 }
 
 } // namespace
