@@ -1,5 +1,7 @@
 #include "app/list_model.h"
 
+#include <algorithm>
+
 ListModel::ListModel(QObject* parent)
     : QAbstractTableModel(parent)
 {
@@ -98,8 +100,11 @@ QVariant ListModel::data(const QModelIndex& index, int role) const
         return {};
     if (role == Qt::DisplayRole)
         return cell(index.row(), index.column());
-    if (role == Qt::TextAlignmentRole && index.column() > 0)
-        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+    if (role == Qt::TextAlignmentRole)
+    {
+        const bool left = std::find(m_left.begin(), m_left.end(), index.column()) != m_left.end();
+        return QVariant::fromValue((left ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
+    }
     return {};
 }
 

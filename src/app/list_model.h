@@ -23,6 +23,10 @@ public:
     void reset(const QStringList& headers);
     void setHeader(int column, const QString& text);
 
+    // Columns whose texts start at the left (names, paths, addresses); the others are
+    // figures, aligned right.
+    void setLeftAligned(std::vector<int> columns) { m_left = std::move(columns); }
+
     // Appends a row of empty cells carrying `key` (the owner's reference to what the row
     // shows); returns its index.
     int appendRow(std::uintptr_t key);
@@ -58,4 +62,5 @@ private:
     QStringList m_headers;
     std::vector<Row> m_rows;
     std::uint64_t m_writes = 0;
+    std::vector<int> m_left;
 };

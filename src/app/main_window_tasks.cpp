@@ -228,6 +228,7 @@ void MainWindow::finishStart(
     }
     done(true);
     s.row = m_list->rowOf(entry);
+    m_list->select(entry);
     if (entry.index != 0)
         static_cast<void>(m_registry.WriteStatus(entry));
     // 6. The display, the timer at the refresh period, the counts.

@@ -150,9 +150,12 @@ void MainWindow::tick()
             if (rowsChanged)
                 m_list->updateSummary();
         }
-        else if (m_list->refresh(false))
+        else
         {
-            recountRunning();
+            if (m_list->refresh(false))
+                recountRunning();
+            // The tray follows the current task in the task list too.
+            refreshTrayTip();
         }
     }
 

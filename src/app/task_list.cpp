@@ -119,8 +119,9 @@ void TaskList::setupTaskColumns()
     else if (m_nameShows == NameShows::save_folder)
         h[name] = ui_qtext(torrent::uitext::column_save_path);
     m_model->reset(h);
+    m_model->setLeftAligned({mark, name});
     for (std::size_t i = 0; i < std::size(task_columns); ++i)
-        m_view->setColumnWidth(static_cast<int>(i), task_columns[i].width);
+        m_view->setColumnWidth(static_cast<int>(i), columnWidth(task_columns[i].width));
     for (const auto& entry : m_entries)
         appendEntryRow(*entry);
 }
@@ -128,14 +129,27 @@ void TaskList::setupTaskColumns()
 void TaskList::setupPeerColumns()
 {
     m_model->reset(headers(peer_columns));
+    m_model->setLeftAligned({0, 6, 7});
     for (std::size_t i = 0; i < std::size(peer_columns); ++i)
-        m_view->setColumnWidth(static_cast<int>(i), peer_columns[i].width);
+        m_view->setColumnWidth(static_cast<int>(i), columnWidth(peer_columns[i].width));
     if (SlotView* current = m_owner.current())
     {
         for (torrent::PeerView& pv : current->view.peers)
             pv.flags = static_cast<std::uint16_t>(
                 pv.state != torrent::peer_state::gone ? torrent::peer_view_flag::identity : 0);
     }
+}
+
+int TaskList::columnWidth(int pixels) const
+{
+    // The widths are made for a narrow font: a column keeps room for two marks or a size.
+    const int mark_width = m_view->fontMetrics().horizontalAdvance(QStringLiteral("==")) + 12;
+    const int size_width = m_view->fontMetrics().horizontalAdvance(QStringLiteral("1023.999M")) + 10;
+    if (pixels <= 24)
+        return std::max(pixels, mark_width);
+    if (pixels == 65)
+        return std::max(pixels, size_width);
+    return pixels;
 }
 
 void TaskList::beginLoading()
@@ -261,6 +275,13 @@ void TaskList::addEntry(torrent::task_entry& entry)
 int TaskList::rowOf(const torrent::task_entry& entry) const
 {
     return m_mode == Mode::tasks ? m_model->rowOf(keyOf(entry)) : -1;
+}
+
+void TaskList::select(const torrent::task_entry& entry)
+{
+    const int row = rowOf(entry);
+    if (row >= 0)
+        m_view->setCurrentIndex(m_model->index(row, name));
 }
 
 torrent::task_entry* TaskList::entryAt(int row) const

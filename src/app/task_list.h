@@ -91,6 +91,8 @@ public:
     [[nodiscard]] int rowOf(const torrent::task_entry& entry) const;
 
     [[nodiscard]] torrent::task_entry* entryAt(int row) const;
+    // Makes the entry's row the list's current row (its figures fill the detail fields).
+    void select(const torrent::task_entry& entry);
 
     [[nodiscard]] const std::vector<std::unique_ptr<torrent::task_entry>>& entries() const noexcept
     {
@@ -127,6 +129,7 @@ public:
 private:
     void setupTaskColumns();
     void setupPeerColumns();
+    [[nodiscard]] int columnWidth(int pixels) const;
     void appendEntryRow(torrent::task_entry& entry);
     void fillFromMetainfo(torrent::task_entry& entry) const;
     [[nodiscard]] QString nameText(const torrent::task_entry& entry) const;

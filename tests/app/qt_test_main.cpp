@@ -71,7 +71,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "window tests: no network namespace to run in (%s)\n", std::strerror(errno));
         return 1;
     }
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The desktop tests bring their own X server; every other test is offscreen.
+    if (std::getenv("ZORVIK_DESKTOP_TEST") == nullptr)
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::setenv("ZORVIK_PROBE_ADDRESS", "127.0.0.1", 1);
     ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     QApplication application(argc, argv);

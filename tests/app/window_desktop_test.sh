@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The window on a real X server: Xvfb with trayer as the tray host, inside this script's
+# network namespace. Screenshots go to the build folder's test-artefacts/.
+source "$ZORVIK_SOURCE/tests/support/sandbox.sh"
+set -eu
+command -v Xvfb >/dev/null && command -v trayer >/dev/null || { echo "no Xvfb or trayer"; exit 77; }
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1024x600x24 -nolisten tcp >"$SANDBOX_WORK/xvfb.log" 2>&1 &
+XVFB=$!
+export DISPLAY=$display
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+export ZORVIK_TRAYER_ARGS="--edge top --align right --widthtype request --height 24 --SetDockType true"
+# shellcheck disable=SC2086
+trayer $ZORVIK_TRAYER_ARGS >"$SANDBOX_WORK/trayer.log" 2>&1 &
+export ZORVIK_TRAYER_PIDFILE="$SANDBOX_WORK/trayer.pid"
+echo $! >"$ZORVIK_TRAYER_PIDFILE"
+export ZORVIK_ARTEFACTS="$ZORVIK_BUILD/test-artefacts"
+mkdir -p "$ZORVIK_ARTEFACTS"
+export ZORVIK_DESKTOP_TEST=1 QT_QPA_PLATFORM=xcb
+status=0
+"$ZORVIK_BUILD/tests/app/app_window_tests" --gtest_filter='WindowDesktop.*' || status=$?
+kill "$(cat "$ZORVIK_TRAYER_PIDFILE")" "$XVFB" 2>/dev/null || true
+exit $status
