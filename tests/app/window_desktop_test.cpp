@@ -122,8 +122,10 @@ TEST_F(WindowDesktop, StandardLayoutTrayTipClicksAndTheTrayRestarting)
     EXPECT_TRUE(pumpUntil(docked, 5000)) << "the icon did not come back";
     EXPECT_EQ(native->toolTip(), display_text(w->tray().tip()));
     if (!artefacts.empty())
-        EXPECT_TRUE(QGuiApplication::primaryScreen()->grabWindow(0).save(
-            qt_string(artefacts + "/tray-after-restart.png")));
+    {
+        const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+        EXPECT_TRUE(shot.save(qt_string(artefacts + "/tray-after-restart.png")));
+    }
     trayer.terminate();
     trayer.waitForFinished(3000);
 }
