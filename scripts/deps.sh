@@ -48,6 +48,8 @@ test_pkgs=(
   xauth
   trayer
   fonts-wqy-microhei
+  # clicking and typing into the window for its figures (bench/window_figures.sh)
+  xdotool
 )
 
 wanted=("${build_pkgs[@]}")

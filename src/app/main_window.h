@@ -19,6 +19,7 @@
 #include "app/sound_player.h"
 #include "app/start_options.h"
 #include "registry/task_registry.h"
+#include "storage/storage_error.h"
 
 class QLabel;
 class QPushButton;
@@ -74,6 +75,8 @@ public:
     void ShowNetworkInfo(SlotView* view);
     void ChooseSaveFolder();
     void ClosePrompt();
+    // The close prompt's "Yes": settings stored, tray icon gone, the next tick ends.
+    void EndProgram();
     void HideToTray();
     void ToggleTopmost();
     void SelectSlot(SlotView* view);
@@ -185,6 +188,7 @@ private:
         int slotIndex,
         torrent::Task* task,
         torrent::open_task_result result,
+        const torrent::storage_error& why,
         bool report,
         const std::function<void(bool)>& done);
     [[nodiscard]] int chooseSlot() const;

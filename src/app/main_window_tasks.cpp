@@ -14,6 +14,7 @@
 #include "app/tray_icon.h"
 #include "base/paths.h"
 #include "engine/task.h"
+#include "ui/result_text.h"
 
 using torrent::uitext::id;
 
@@ -160,12 +161,13 @@ void MainWindow::StartTask(torrent::task_entry& entry, bool report, std::functio
         entry.torrent_path,
         entry.save_folder,
         s.view,
-        [this, &entry, index, report, done](torrent::Task* task, torrent::open_task_result result)
+        [this, &entry, index, report, done](
+            torrent::Task* task, torrent::open_task_result result, const torrent::storage_error& why)
         {
             QMetaObject::invokeMethod(
                 this,
-                [this, &entry, index, task, result, report, done]
-                { finishStart(entry, index, task, result, report, done); },
+                [this, &entry, index, task, result, why, report, done]
+                { finishStart(entry, index, task, result, why, report, done); },
                 Qt::QueuedConnection);
         });
     // The tick watches the start while no task runs yet.
@@ -177,6 +179,7 @@ void MainWindow::finishStart(
     int index,
     torrent::Task* task,
     torrent::open_task_result result,
+    const torrent::storage_error& why,
     bool report,
     const std::function<void(bool)>& done)
 {
@@ -191,8 +194,15 @@ void MainWindow::finishStart(
         else if (
             result == torrent::open_task_result::unreadable && !torrent::is_regular_file(entry.torrent_path))
             entry.status = torrent::task_status::missing;
+        // The window's message, then what the table says failed.
         if (report)
-            m_prompt.warn(this, uiString(torrent::uitext::cannot_start_task));
+        {
+            std::string message(torrent::ui_text(torrent::uitext::cannot_start_task));
+            const std::string reason = torrent::result_text(result, why);
+            if (reason != message)
+                message += "\r\r" + reason;
+            m_prompt.warn(this, qt_string(message));
+        }
         done(false);
         return;
     }
@@ -356,6 +366,13 @@ void MainWindow::ClosePrompt()
         return;
     }
     if (answer == Prompt::Answer::Cancel)
+        return;
+    EndProgram();
+}
+
+void MainWindow::EndProgram()
+{
+    if (m_exitPending)
         return;
     writeSettingsAtExit();
     m_tray->SetIcon(nullptr, nullptr);

@@ -2,9 +2,16 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <memory>
 #include <span>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QEvent>
+#include <QSocketNotifier>
 
 #include "app/command_line.h"
 #include "app/display_check.h"
@@ -39,6 +46,79 @@ int hand_over(int fd, const command_line& line)
         std::fprintf(stderr, "zorvik: the running copy closed the connection; nothing was handed over\n");
         return 3;
     }
+}
+
+// With ZORVIK_TIMING set to the wall-clock nanoseconds at which the program was launched,
+// the first exposure of the main window prints how long the start took (for the start-up
+// figure; nothing happens without it).
+class first_exposure_timer final : public QObject
+{
+public:
+    first_exposure_timer(QWidget& window, long long launched_ns)
+        : m_launched_ns(launched_ns)
+    {
+        window.installEventFilter(this);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (!m_done && event->type() == QEvent::Paint)
+        {
+            m_done = true;
+            timespec now{};
+            ::clock_gettime(CLOCK_REALTIME, &now);
+            const long long ns = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+            std::fprintf(
+                stderr,
+                "zorvik: window shown %.3f s after launch\n",
+                static_cast<double>(ns - m_launched_ns) / 1e9);
+        }
+        return false;
+    }
+
+private:
+    long long m_launched_ns;
+    bool m_done = false;
+};
+
+// SIGTERM and SIGINT (a session that logs out, Ctrl-C in a terminal) end the program as
+// the close prompt's "Yes" does: the handler only writes a byte, the window's thread does
+// the rest.
+int stop_pipe[2] = {-1, -1};
+
+void on_stop_signal(int)
+{
+    const char byte = 1;
+    static_cast<void>(::write(stop_pipe[1], &byte, 1));
+}
+
+void watch_stop_signals(MainWindow& window)
+{
+    if (::pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+
+    struct sigaction action
+    {
+    };
+
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    auto* notifier = new QSocketNotifier(stop_pipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(
+        notifier,
+        &QSocketNotifier::activated,
+        &window,
+        [&window]
+        {
+            char bytes[16];
+            while (::read(stop_pipe[0], bytes, sizeof bytes) > 0)
+            {
+            }
+            window.EndProgram();
+        });
 }
 
 } // namespace
@@ -82,12 +162,18 @@ int run_window_program(int argc, char** argv)
     static_cast<void>(make_folders(options.data_folder));
     static_cast<void>(LoadLanguageFile());
 
+    // The window draws with the raster engine: no OpenGL implementation is loaded.
+    ::setenv("QT_XCB_GL_INTEGRATION", "none", 0);
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     DialogPrompt prompt;
     MainWindow window(std::move(options), prompt);
     if (!sockets.path.empty())
         window.attachHandover(handover_listener::open(sockets.path));
+    watch_stop_signals(window);
+    std::unique_ptr<first_exposure_timer> timing;
+    if (const char* launched = std::getenv("ZORVIK_TIMING"))
+        timing = std::make_unique<first_exposure_timer>(window, std::atoll(launched));
     int status = 0;
     QObject::connect(
         &window,

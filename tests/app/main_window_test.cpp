@@ -312,7 +312,9 @@ TEST_F(MainWindowTest, AnUnreadableTorrentAddsNothing)
     auto w = makeWindow("-noupnp");
     w->OpenTorrent(bad);
     ASSERT_TRUE(pumpUntil([&] { return !prompt.warned.empty(); }, 5000));
-    EXPECT_EQ(prompt.warned[0], text(torrent::uitext::cannot_start_task));
+    EXPECT_TRUE(prompt.warned[0].startsWith(text(torrent::uitext::cannot_start_task)));
+    EXPECT_TRUE(prompt.warned[0].contains(QStringLiteral("invalid torrent")))
+        << prompt.warned[0].toStdString();
     EXPECT_TRUE(w->taskList().entries().empty());
     EXPECT_EQ(storedRecords(), 0u);
     EXPECT_EQ(w->runningCount(), 0);

@@ -4,11 +4,12 @@
 source "$ZORVIK_SOURCE/tests/support/sandbox.sh"
 set -eu
 command -v Xvfb >/dev/null && command -v trayer >/dev/null || { echo "no Xvfb or trayer"; exit 77; }
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x600x24 -nolisten tcp >"$SANDBOX_WORK/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself and writes its number once it accepts clients.
+exec {display_fd}<> <(:)
+Xvfb -displayfd "$display_fd" -screen 0 1024x600x24 -nolisten tcp >"$SANDBOX_WORK/xvfb.log" 2>&1 &
 XVFB=$!
-export DISPLAY=$display
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+read -r -t 20 number <&"$display_fd" || { echo "Xvfb did not start: $(cat "$SANDBOX_WORK/xvfb.log")"; exit 1; }
+export DISPLAY=:$number
 export ZORVIK_TRAYER_ARGS="--edge top --align right --widthtype request --height 24 --SetDockType true"
 # shellcheck disable=SC2086
 trayer $ZORVIK_TRAYER_ARGS >"$SANDBOX_WORK/trayer.log" 2>&1 &

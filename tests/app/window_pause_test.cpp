@@ -58,7 +58,9 @@ std::string bstr(const std::string& s)
     return std::to_string(s.size()) + ":" + s;
 }
 
-class WindowPauses : public ::testing::Test, public WindowFixture
+class WindowPauses
+    : public ::testing::Test
+    , public WindowFixture
 {
 protected:
     void SetUp() override
@@ -74,13 +76,13 @@ TEST_F(WindowPauses, StartingAndStoppingA100000Piece10000FileTask)
     // sizes every file and the piece-state file.
     std::string files;
     for (int i = 0; i < 10000; ++i)
-        files += "d6:lengthi163840e4:pathl" + bstr("d" + std::to_string(i / 100)) + bstr("f" + std::to_string(i))
-            + "ee";
+        files += "d6:lengthi163840e4:pathl" + bstr("d" + std::to_string(i / 100))
+            + bstr("f" + std::to_string(i)) + "ee";
     const std::string pieces(100000 * 20, 'x');
     const std::string torrent = dir.write(
         "big.torrent",
-        "d8:announce27:http://127.0.0.1:9/announce4:infod5:filesl" + files + "e4:name3:big12:piece lengthi16384e6:pieces"
-            + bstr(pieces) + "ee");
+        "d8:announce27:http://127.0.0.1:9/announce4:infod5:filesl" + files
+            + "e4:name3:big12:piece lengthi16384e6:pieces" + bstr(pieces) + "ee");
     auto w = makeWindow("-noupnp");
     PauseMeter meter;
     pump(200);
@@ -121,7 +123,8 @@ TEST_F(WindowPauses, CheckingA4GiBTask)
     const std::string torrent = dir.write(
         "zeros.torrent",
         "d8:announce27:http://127.0.0.1:9/announce4:infod6:lengthi" + std::to_string(size)
-            + "e4:name9:zeros.bin12:piece lengthi" + std::to_string(piece) + "e6:pieces" + bstr(pieces) + "ee");
+            + "e4:name9:zeros.bin12:piece lengthi" + std::to_string(piece) + "e6:pieces" + bstr(pieces)
+            + "ee");
     auto w = makeWindow("-noupnp");
     PauseMeter meter;
     pump(200);
