@@ -1,9 +1,12 @@
 // The real main window, offscreen, driven by its controls' object names.
+#include <QDropEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -304,6 +307,29 @@ TEST_F(MainWindowTest, SecondCopyHandsOverAPathOnceAndASetLine)
         QStringLiteral(
             "成功地重新设置了以下的运行时参数：\r最大上传速度= 20.000K\r\n重新设置UPnP端口映射:是\r\n"
             "允许定时最小化窗口:是\r\n允许删除任务时提示:是\r\n"));
+}
+
+TEST_F(MainWindowTest, ADroppedTorrentOpensAsGoWouldAndOtherDropsAreRefused)
+{
+    const std::string torrent = makeSingleFile("dropped.bin", 20000, false);
+    auto w = makeWindow("-noupnp");
+    auto drop = [&](const QString& path)
+    {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.get(), &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.get(), &dropped);
+        return true;
+    };
+    EXPECT_FALSE(drop(qt_string(dir / "notes.txt")));
+    EXPECT_TRUE(drop(qt_string(torrent)));
+    ASSERT_TRUE(pumpUntil([&] { return w->runningCount() == 1; }, 5000));
+    EXPECT_EQ(prompt.fileSelections, 1);
+    EXPECT_EQ(w->taskList().entries()[0]->torrent_path, torrent);
 }
 
 TEST_F(MainWindowTest, AnUnreadableTorrentAddsNothing)

@@ -126,6 +126,21 @@ TEST_F(SessionController, AsynchronousStartReportsFromItsWorkerAndDuplicatesFail
     EXPECT_EQ(m_session.running_count(), 1u);
 }
 
+TEST_F(SessionController, ATaskWhoseAnnouncerEndedIsStoppedByTheNextLook)
+{
+    TaskView view;
+    open_task_result result{};
+    Task* task = m_session.start_task(m_torrent, m_dir / "save", view, result);
+    ASSERT_NE(task, nullptr);
+    ASSERT_TRUE(watch_until_seeding(view).seeding_began);
+    task->set_announcer_ended();
+    const task_watch w = m_session.watch(view, m_clock.now());
+    EXPECT_TRUE(w.ended);
+    EXPECT_EQ(w.end_state, view_state::announcer_ended);
+    EXPECT_EQ(view.state, view_state::stopped);
+    EXPECT_EQ(m_session.running_count(), 0u);
+}
+
 TEST(SessionEvents, ReportsWaitForTheFrontEndAndWakeIt)
 {
     session_events events;

@@ -20,5 +20,24 @@ mkdir -p "$ZORVIK_ARTEFACTS"
 export ZORVIK_DESKTOP_TEST=1 QT_QPA_PLATFORM=xcb
 status=0
 "$ZORVIK_BUILD/tests/app/app_window_tests" --gtest_filter='WindowDesktop.*' || status=$?
+
+# The program itself on this display: no OpenGL implementation is loaded, and SIGTERM
+# ends it with status 0 and its hand-over socket gone.
+if [ $status -eq 0 ]; then
+  export XDG_RUNTIME_DIR="$SANDBOX_WORK/run"
+  mkdir -m 0700 "$XDG_RUNTIME_DIR"
+  "$ZORVIK_BUILD/src/app/zorvik" -noupnp >"$SANDBOX_WORK/zorvik.log" 2>&1 &
+  zorvik=$!
+  for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/zorvik/copy-$zorvik" ] && break; sleep 0.1; done
+  [ -S "$XDG_RUNTIME_DIR/zorvik/copy-$zorvik" ] || fail "no hand-over socket: $(cat "$SANDBOX_WORK/zorvik.log")"
+  sleep 1
+  gl=$(grep -oE '[^/ ]*(mesa|dri|gallium|swrast|GLX_|EGL_|nvidia)[^ ]*' "/proc/$zorvik/maps" | sort -u || true)
+  [ -z "$gl" ] || fail "OpenGL implementation mapped: $gl"
+  kill -TERM "$zorvik"
+  rc=0; wait "$zorvik" || rc=$?
+  [ $rc -eq 0 ] || fail "SIGTERM ended zorvik with $rc: $(cat "$SANDBOX_WORK/zorvik.log")"
+  [ ! -e "$XDG_RUNTIME_DIR/zorvik/copy-$zorvik" ] || fail "the hand-over socket stayed"
+  echo "zorvik: no OpenGL implementation mapped; SIGTERM ends it cleanly"
+fi
 kill "$(cat "$ZORVIK_TRAYER_PIDFILE")" "$XVFB" 2>/dev/null || true
 exit $status
