@@ -143,6 +143,9 @@ public:
     void taskEnded(SlotView& view);
     // Stops the running task of a display record (the user's stop).
     void stopTask(SlotView& view);
+    // What the last look at a running task found that the status line tells: a tracker's
+    // refusal (once per new refusal) or the disk fault that stopped it.
+    void reportTaskNews(SlotView& view, const torrent::task_watch& watch);
     // The display record of a running task of this process, or null.
     [[nodiscard]] SlotView* viewOf(const torrent::task_entry& entry);
 

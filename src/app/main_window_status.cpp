@@ -167,8 +167,8 @@ void MainWindow::RefreshCurrent(SlotView* s, bool full)
         ShowStatus(qt_string(v.name), false);
     }
     // 4-7. The rules that end a task, with their display.
-    const bool wasDownloading = v.state == torrent::view_state::downloading;
     const torrent::task_watch w = m_session->watch(v, m_session->now());
+    reportTaskNews(*s, w);
     if ((v.flags & torrent::view_flag::state) != 0)
         m_list->updateTaskRow(*s);
     if (w.seeding_began)
@@ -193,7 +193,6 @@ void MainWindow::RefreshCurrent(SlotView* s, bool full)
         v.flags = 0;
         return;
     }
-    static_cast<void>(wasDownloading);
     // 8. The detail fields by change flag.
     if (m_layout != 0)
     {

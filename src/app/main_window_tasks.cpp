@@ -242,9 +242,37 @@ void MainWindow::finishStart(
     if (entry.index != 0)
         static_cast<void>(m_registry.WriteStatus(entry));
     // 6. The display, the timer at the refresh period, the counts.
+    s.trackerFailureShown = 0;
     RefreshCurrent(&s, true);
     setTimer(static_cast<int>(m_runtime.values.refresh_period));
     ShowTaskCounts();
+    // A tracker that refused the task before the counts were written still gets its line.
+    if (!s.view.tracker_failure.empty())
+    {
+        s.trackerFailureShown = 0;
+        reportTaskNews(s, {});
+    }
+}
+
+void MainWindow::reportTaskNews(SlotView& s, const torrent::task_watch& w)
+{
+    const torrent::TaskView& v = s.view;
+    if (w.fault)
+    {
+        ShowStatus(qt_string(v.name + ": " + torrent::result_text(*w.fault)), true);
+        return;
+    }
+    if (v.tracker_failure_serial != s.trackerFailureShown)
+    {
+        s.trackerFailureShown = v.tracker_failure_serial;
+        if (!v.tracker_failure.empty())
+            ShowStatus(
+                qt_string(
+                    v.name + ": "
+                    + torrent::result_text(
+                        torrent::announce_outcome::failure, v.tracker_failure_url, v.tracker_failure)),
+                false);
+    }
 }
 
 void MainWindow::recountRunning()

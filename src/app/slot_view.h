@@ -21,6 +21,7 @@ struct SlotView
     torrent::task_entry* entry = nullptr; // the task's list entry while it runs
     bool starting = false; // reserved by a start whose open is still running
     bool downloadedHere = false; // seen downloading in this run (its completion is news)
+    std::uint32_t trackerFailureShown = 0; // the tracker refusal last put in the status line
 
     [[nodiscard]] bool free() const noexcept
     {

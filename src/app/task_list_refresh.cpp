@@ -98,6 +98,7 @@ bool TaskList::refreshTask(SlotView& s, bool full)
     }
     // 2-4. The rules that end a task.
     const torrent::task_watch w = session.watch(v, now);
+    m_owner.reportTaskNews(s, w);
     if (w.seeding_began)
         m_owner.beepDone(&s);
     if (w.ended)

@@ -141,4 +141,15 @@ TEST_F(WindowSwarm, AFileChosenWhileTheTaskRunsIsDownloadedWithoutARestart)
     EXPECT_FALSE(torrent::is_regular_file(dir / ("save/" + summary.files[3].display_path)));
 }
 
+TEST_F(WindowSwarm, ATrackersRefusalIsShownInTheStatusLine)
+{
+    auto w = makeWindow("-noupnp");
+    w->OpenTorrent(m_swarm + "/unlisted.torrent");
+    ASSERT_TRUE(pumpUntil([&] { return w->runningCount() == 1; }, 10000));
+    ASSERT_TRUE(pumpUntil([&] { return w->statusText().contains(QStringLiteral("127.0.0.1:6969")); }, 20000))
+        << w->statusText().toStdString();
+    EXPECT_TRUE(w->statusText().startsWith(QStringLiteral("unlisted.bin: ")))
+        << w->statusText().toStdString();
+}
+
 } // namespace
