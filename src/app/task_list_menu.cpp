@@ -383,14 +383,22 @@ bool TaskList::deleteEntry(torrent::task_entry& entry, bool ask)
     if (ask && m_owner.runtime().confirm_delete
         && !m_owner.prompt().askOkCancel(&m_owner, uiString(torrent::uitext::delete_task_confirm)))
         return false;
-    if (SlotView* s = m_owner.viewOf(entry))
-        m_owner.stopTask(*s);
+    SlotView* running = m_owner.viewOf(entry);
+    if (running != nullptr)
+        m_owner.stopTask(*running);
     const torrent::task_status before = entry.status;
     if (entry.index != 0 && m_owner.registry().DeleteTask(entry) != torrent::registry_result::ok)
     {
         entry.status = before;
         m_owner.prompt().warn(&m_owner, uiString(torrent::uitext::delete_task_failed));
         return false;
+    }
+    // A task still checking its data stays bound to its view until the check ends; the
+    // entry goes now, so the view lets go of it (and never writes its record again).
+    if (running != nullptr && running->entry == &entry)
+    {
+        running->entry = nullptr;
+        running->row = -1;
     }
     removeEntry(entry);
     return true;

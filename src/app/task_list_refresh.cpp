@@ -73,7 +73,9 @@ bool TaskList::refresh(bool full)
     for (int i = 0; i < MainWindow::slot_count; ++i)
     {
         SlotView& s = m_owner.slot(i);
-        if (s.starting || s.entry == nullptr || s.view.state == torrent::view_state::stopped)
+        // A task whose entry went (deleted while it checked its data) is still watched, so
+        // it is closed once its check has ended.
+        if (s.starting || s.view.state == torrent::view_state::stopped)
             continue;
         changed = refreshTask(s, full) || changed;
     }

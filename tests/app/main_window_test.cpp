@@ -1,5 +1,8 @@
 // The real main window, offscreen, driven by its controls' object names.
+#include <filesystem>
+
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMimeData>
 #include <QProcess>
@@ -378,6 +381,71 @@ TEST_F(MainWindowTest, ATaskRunningInOneCopyIsStoppedInTheNextAndInUseThere)
     ASSERT_FALSE(prompt.warned.empty());
     EXPECT_EQ(prompt.warned.back(), text(torrent::uitext::delete_task_in_use));
     EXPECT_EQ(storedStatus(running.index), 30);
+}
+
+TEST_F(MainWindowTest, ClosingWithARunningTaskStopsItFirstAndEndsWithinAPeriodAndASecond)
+{
+    const std::string torrent = makeSingleFile("closing.bin", 40000, false);
+    auto w = makeWindow("-noupnp");
+    w->OpenTorrent(torrent);
+    ASSERT_TRUE(pumpUntil([&] { return w->runningCount() == 1; }, 5000));
+    const torrent::task_entry& entry = *w->taskList().entries()[0];
+    const std::uint16_t index = entry.index;
+    EXPECT_EQ(storedStatus(index), 30);
+
+    // The network information names our addresses and the tracker's count.
+    w->taskList().runCommand(315, w->taskList().rowOf(entry));
+    ASSERT_EQ(prompt.informed.size(), 1u);
+    EXPECT_TRUE(prompt.informed[0].startsWith(QStringLiteral("内网[")));
+    EXPECT_TRUE(
+        prompt.informed[0].contains(QStringLiteral("closing.bin\r\n从tracker服务器得到的IP个数是：0")));
+
+    QSignalSpy exits(w.get(), &MainWindow::exitRequested);
+    QElapsedTimer clock;
+    clock.start();
+    prompt.closeAnswers = {Prompt::Answer::Yes};
+    w->ClosePrompt();
+    EXPECT_FALSE(w->tray().shown()); // at once
+    ASSERT_TRUE(pumpUntil([&] { return exits.count() == 1; }, 5000));
+    EXPECT_LT(clock.elapsed(), 1500 + 1000 + 500);
+    EXPECT_EQ(w->runningCount(), 0);
+    EXPECT_EQ(storedStatus(index), 34);
+}
+
+TEST_F(MainWindowTest, DeletingAskingFirstAndTheStateFileWithIt)
+{
+    const std::string torrent = makeSingleFile("gone.bin", 40000, true);
+    auto w = makeWindow("-noupnp");
+    w->OpenTorrent(torrent);
+    ASSERT_TRUE(pumpUntil([&] { return w->runningCount() == 1; }, 5000));
+    const std::uint16_t index = w->taskList().entries()[0]->index;
+    // Once the check has written its piece-state file, named by the info-hash.
+    ASSERT_TRUE(pumpUntil(
+        [&]
+        {
+            for (const auto& e : std::filesystem::directory_iterator(dir / "home"))
+            {
+                if (e.path().filename().string().size() == 40)
+                    return true;
+            }
+            return false;
+        },
+        8000));
+
+    prompt.okAnswers = {false};
+    w->taskList().runCommand(304, 0); // cancelled: nothing happens
+    EXPECT_EQ(w->taskList().entries().size(), 1u);
+    EXPECT_EQ(w->runningCount(), 1);
+
+    prompt.okAnswers = {true};
+    w->taskList().runCommand(305, 0); // the task, its state file and its torrent
+    EXPECT_TRUE(w->taskList().entries().empty());
+    // A task still checking its data ends its check first; the next tick closes it.
+    EXPECT_TRUE(pumpUntil([&] { return w->runningCount() == 0; }, 5000));
+    EXPECT_EQ(storedStatus(index), 33);
+    EXPECT_FALSE(torrent::is_regular_file(torrent));
+    for (const auto& e : std::filesystem::directory_iterator(dir / "home"))
+        EXPECT_NE(e.path().filename().string().size(), 40u) << "the piece-state file stayed";
 }
 
 TEST(TrayIconTip, CutAt127BytesNeverInsideACharacter)
