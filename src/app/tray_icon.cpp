@@ -56,17 +56,27 @@ void TrayIcon::SetIcon(const QIcon* icon, const std::string* tip)
 {
     if (icon == nullptr && !m_shown)
         return;
+    bool tipChanged = false;
     if (tip != nullptr)
-        m_tip = cutTip(*tip);
+    {
+        std::string cut = cutTip(*tip);
+        tipChanged = cut != m_tip;
+        m_tip = std::move(cut);
+    }
     if (icon == nullptr)
     {
         m_icon->hide();
         m_shown = false;
         return;
     }
-    m_image = *icon;
-    m_icon->setIcon(m_image);
-    m_icon->setToolTip(display_text(m_tip));
+    // A modify that changes nothing costs the tray host a redraw: only changes go out.
+    if (!m_shown || icon->cacheKey() != m_image.cacheKey())
+    {
+        m_image = *icon;
+        m_icon->setIcon(m_image);
+    }
+    if (!m_shown || tipChanged)
+        m_icon->setToolTip(display_text(m_tip));
     if (!m_shown)
         m_icon->show();
     m_shown = true;
