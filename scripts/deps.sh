@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Zorvik needs, only those that are missing.
 #   scripts/deps.sh build   # compiler, CMake, libraries
+#   scripts/deps.sh run     # the above plus a CJK font when the system has none
 #   scripts/deps.sh test    # the above plus test tools, test peers and a test tracker
 # A fresh Debian 12 machine may be as small as a minbase root with git and sudo: every
 # program a build or a test calls is listed here unless Debian marks its package
@@ -47,10 +48,16 @@ test_pkgs=(
   xauth
   trayer
   fonts-wqy-microhei
+  # clicking and typing into the window for its figures (bench/window_figures.sh)
+  xdotool
 )
 
 wanted=("${build_pkgs[@]}")
 [ "${1:-build}" = test ] && wanted+=("${test_pkgs[@]}")
+# The window's texts are Chinese: without a font for them they render as boxes.
+if [ "${1:-build}" = run ] && ! { command -v fc-list >/dev/null && [ -n "$(fc-list :lang=zh 2>/dev/null)" ]; }; then
+  wanted+=(fonts-wqy-microhei)
+fi
 
 # One query for all of them, so a run with nothing missing is quick. A package dpkg has
 # never heard of is not in the answer, so it counts as missing too.

@@ -19,7 +19,6 @@
 #include "ui/number_format.h"
 #include "ui/result_text.h"
 #include "ui/ui_text.h"
-#include "upnp/start_port_mapping.h"
 
 namespace zorvik::cli
 {
@@ -85,8 +84,6 @@ struct headless_session::running_task
 {
     std::string torrent_path;
     std::unique_ptr<torrent::TaskView> view = std::make_unique<torrent::TaskView>();
-    torrent::view_state last_state = torrent::view_state::stopped;
-    tick_t upload_started = 0; // 0 = not seeding yet
     tick_t next_peer_try = 0;
     bool ended = false;
     bool was_complete = false;
@@ -102,14 +99,14 @@ headless_session::headless_session(get_options options, progress_printer& out, t
 
 headless_session::~headless_session()
 {
-    if (m_pool)
+    if (m_session)
         stop(m_interrupted);
-    m_pool.reset();
+    m_session.reset();
 }
 
 std::uint16_t headless_session::listen_port() const noexcept
 {
-    return m_pool ? m_pool->port() : 0;
+    return m_session ? m_session->listen_port() : 0;
 }
 
 int headless_session::start()
@@ -135,16 +132,15 @@ int headless_session::start()
         return get_exit::no_network;
     }
 
-    m_pool = std::make_unique<torrent::TaskPool>();
-    torrent::network_options net;
+    m_session = std::make_unique<torrent::session_controller>(m_clock);
+    torrent::session_start net;
+    net.port = m_options.listen_port;
     net.listen_address = m_options.listen_address;
-    net.max_peers_per_task = m_options.max_connections;
+    net.max_connections = m_options.max_connections;
     net.upnp_wanted = m_options.runtime.upnp_wanted;
-    if (net.upnp_wanted)
-        net.mapper_factory = torrent::make_port_mapper_factory();
-    net.observer = &m_observer;
+    net.upnp_possible = m_options.runtime.upnp_wanted;
     net.drain_limit = drain_limit;
-    switch (m_pool->SetPort(m_options.listen_port, std::move(net)))
+    switch (m_session->start_network(net))
     {
     case torrent::set_port_result::started:
         break;
@@ -152,20 +148,19 @@ int headless_session::start()
         m_out.error(
             "zorvik-cli get: " + torrent::result_text(torrent::set_port_result::bind_failed)
             + " (no free port from " + std::to_string(m_options.listen_port) + " up)");
-        m_pool.reset();
+        m_session.reset();
         return get_exit::no_listen_port;
     case torrent::set_port_result::no_thread:
         m_out.error("zorvik-cli get: " + torrent::result_text(torrent::set_port_result::no_thread));
-        m_pool.reset();
+        m_session.reset();
         return get_exit::no_listen_port;
     }
     m_out.message(
-        text(torrent::uitext::network_connected) + " (listening on port " + std::to_string(m_pool->port())
-        + ")");
+        text(torrent::uitext::network_connected) + " (listening on port "
+        + std::to_string(m_session->listen_port()) + ")");
 
-    m_upload.set_limit(static_cast<std::uint32_t>(std::max(0, m_options.runtime.upload_limit)));
-    m_download.set_limit(static_cast<std::uint32_t>(std::max(0, m_options.runtime.download_limit)));
-    m_pool->configure_slots(m_options.max_connections, m_upload, m_download);
+    m_session->set_rate_limits(m_options.runtime.upload_limit, m_options.runtime.download_limit);
+    m_session->set_seeding_time(m_options.runtime.seeding_time);
     return open_all();
 }
 
@@ -177,7 +172,7 @@ int headless_session::open_all()
         t->torrent_path = path;
         torrent::open_task_result result{};
         torrent::storage_error why;
-        torrent::Task* task = m_pool->StartTask(path, m_options.save_folder, *t->view, result, &why);
+        torrent::Task* task = m_session->start_task(path, m_options.save_folder, *t->view, result, &why);
         if (task == nullptr)
         {
             m_out.error(
@@ -186,27 +181,25 @@ int headless_session::open_all()
             stop(false);
             return open_exit_status(result);
         }
-        torrent::TaskView& v = *t->view;
-        t->last_state = v.state;
+        const torrent::TaskView& v = *t->view;
         std::string line = v.name + ": " + v.info_hash + ", " + torrent::FormatSize(v.total) + " into "
             + m_options.save_folder;
         if (result == torrent::open_task_result::needs_check)
-        {
-            const auto data = m_pool->torrents().find_torrent(v.info_hash);
-            const std::uint32_t n = data != nullptr ? data->pieces_to_check() : 0;
-            line += "; checking the data already on disk (" + std::to_string(n) + " pieces)";
-        }
+            line += "; checking the data already on disk (" + std::to_string(m_session->pieces_to_check(v))
+                + " pieces)";
         else
-        {
-            torrent::bitfield have;
-            static_cast<void>(m_pool->torrents().copy_have(v.info_hash, have));
-            line += "; " + std::to_string(have.count()) + "/" + std::to_string(have.bit_count())
-                + " pieces present";
-        }
+            line += "; " + pieces_present(v) + " pieces present";
         m_out.message(line);
         m_tasks.push_back(std::move(t));
     }
     return get_exit::ok;
+}
+
+std::string headless_session::pieces_present(const torrent::TaskView& view)
+{
+    torrent::bitfield have;
+    static_cast<void>(m_session->torrents().copy_have(view.info_hash, have));
+    return std::to_string(have.count()) + "/" + std::to_string(have.bit_count());
 }
 
 void headless_session::step()
@@ -230,64 +223,27 @@ void headless_session::step()
 void headless_session::watch_task(running_task& t, tick_t now)
 {
     torrent::TaskView& v = *t.view;
-    torrent::Task& task = *v.task;
-    if (task.generation() != v.generation)
-    {
-        // Closed behind our back (the slot changed hands): nothing runs for it any more.
-        end_task(t, torrent::view_state::announcer_ended);
-        return;
-    }
-    const torrent::view_state state = torrent::view_state_of(task.state());
-    if (t.last_state == torrent::view_state::checking && state != torrent::view_state::checking)
-    {
-        torrent::bitfield have;
-        static_cast<void>(m_pool->torrents().copy_have(v.info_hash, have));
-        m_out.message(
-            v.name + ": check done, " + std::to_string(have.count()) + "/" + std::to_string(have.bit_count())
-            + " pieces present");
-    }
-    t.last_state = state;
-    v.state = state;
+    const torrent::task_watch w = m_session->watch(v, now);
     // A disk fault (a file cut short, an I/O error, a read-only file left incomplete) stops
     // the task with what happened; the other tasks go on.
-    if (const auto data = m_pool->torrents().find_torrent(v.info_hash); data != nullptr && data->failed())
-    {
-        m_out.error("zorvik-cli get: " + v.name + ": " + torrent::result_text(data->fault()));
-        end_task(t, torrent::view_state::announcer_ended);
-        return;
-    }
-    if (task.announcer_ended())
-    {
-        end_task(t, torrent::view_state::announcer_ended);
-        return;
-    }
-    if (state != torrent::view_state::uploading)
-        return;
-    t.was_complete = true;
-    if (t.upload_started == 0)
-    {
-        t.upload_started = now != 0 ? now : 1;
+    if (w.fault)
+        m_out.error("zorvik-cli get: " + v.name + ": " + torrent::result_text(*w.fault));
+    if (w.check_done)
+        m_out.message(v.name + ": check done, " + pieces_present(v) + " pieces present");
+    if (w.seeding_began)
         m_out.message(v.name + ": 上传中! (complete; " + minutes_text(m_options.runtime.seeding_time) + ")");
-    }
-    const auto seeding = static_cast<tick_t>(std::max(0, m_options.runtime.seeding_time));
-    if (now - t.upload_started >= seeding)
-        end_task(t, torrent::view_state::upload_over);
+    if (v.state == torrent::view_state::uploading || w.end_state == torrent::view_state::upload_over)
+        t.was_complete = true;
+    if (w.ended)
+        finish_task(t, w.end_state, w.complete);
 }
 
-void headless_session::end_task(running_task& t, torrent::view_state final_state)
+void headless_session::finish_task(running_task& t, torrent::view_state final_state, bool complete)
 {
     torrent::TaskView& v = *t.view;
-    if (v.task != nullptr && v.task->generation() == v.generation)
-    {
-        v.state = torrent::view_state_of(v.task->state());
-        t.was_complete = t.was_complete || v.task->IsComplete();
-        // Refresh the counters one last time for the closing line.
-        v.last_refresh = 0;
-        v.task->RefreshView(v, m_clock.now(), false);
-        print_tracker_refusal(t);
-        m_pool->StopTask(v);
-    }
+    print_tracker_refusal(t);
     t.ended = true;
+    t.was_complete = t.was_complete || complete;
     v.state = final_state;
     const id words = final_state == torrent::view_state::upload_over ? torrent::uitext::download_complete
                                                                      : torrent::uitext::stopped;
@@ -307,6 +263,21 @@ void headless_session::print_tracker_refusal(running_task& t)
             v.name + ": "
             + torrent::result_text(
                 torrent::announce_outcome::failure, v.tracker_failure_url, v.tracker_failure));
+}
+
+void headless_session::end_task(running_task& t)
+{
+    torrent::TaskView& v = *t.view;
+    bool complete = false;
+    if (v.task != nullptr && v.task->generation() == v.generation)
+    {
+        complete = v.task->IsComplete();
+        // Refresh the counters one last time for the closing line.
+        v.last_refresh = 0;
+        m_session->refresh(v, m_clock.now(), false);
+        m_session->stop_task(v);
+    }
+    finish_task(t, torrent::view_state::stopped, complete);
 }
 
 void headless_session::connect_peers(running_task& t, tick_t now)
@@ -334,13 +305,13 @@ void headless_session::print_progress(tick_t now)
         if (t->ended)
             continue;
         torrent::TaskView& v = *t->view;
-        v.task->RefreshView(v, now, false);
+        m_session->refresh(v, now, false);
         print_tracker_refusal(*t);
         std::int64_t left = 0;
-        if (t->upload_started != 0)
+        if (v.upload_started != 0)
         {
             const auto seeding = static_cast<tick_t>(std::max(0, m_options.runtime.seeding_time));
-            const tick_t elapsed = now - t->upload_started;
+            const tick_t elapsed = now - v.upload_started;
             left = elapsed >= seeding ? 0 : static_cast<std::int64_t>((seeding - elapsed) / 1000);
         }
         else
@@ -355,7 +326,9 @@ void headless_session::print_progress(tick_t now)
 
 void headless_session::print_network_lines()
 {
-    for (const std::string& line : m_observer.take_lines())
+    if (!m_session)
+        return;
+    for (const std::string& line : m_session->events().take().sticky_lines)
         m_out.message(line);
 }
 
@@ -367,15 +340,15 @@ bool headless_session::finished() const
 void headless_session::stop(bool interrupted)
 {
     m_interrupted = m_interrupted || interrupted;
-    if (!m_pool || m_stopped)
+    if (!m_session || m_stopped)
         return;
     for (auto& t : m_tasks)
     {
         if (!t->ended)
-            end_task(*t, torrent::view_state::stopped);
+            end_task(*t);
     }
     // Closing changed every task's generation, so each announcer sends its "stopped" and ends.
-    if (!m_pool->workers().wait_idle(announcer_wait_ms))
+    if (!m_session->wait_announcers(announcer_wait_ms))
         m_out.error("zorvik-cli get: a tracker did not answer the last announce in time");
     print_network_lines();
     m_stopped = true;

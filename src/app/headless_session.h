@@ -5,15 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "app/cli_get_observer.h"
 #include "app/cli_get_options.h"
+#include "app/session_controller.h"
 #include "base/tick.h"
-#include "engine/rate_meter.h"
-#include "engine/view_state.h"
 
 namespace torrent
 {
-class TaskPool;
 class Task;
 struct TaskView;
 } // namespace torrent
@@ -37,10 +34,9 @@ inline constexpr int no_network = 11;
 inline constexpr int no_free_slot = 12; // more torrents than task slots
 } // namespace get_exit
 
-// The engine run the way the main window runs it, without a window: the network root on
-// the listening port, the task pool with its two rate meters, one task per torrent with
-// its display record, the seeding time after completion, and the stop of every task at
-// the end. Messages and progress lines go to a progress_printer.
+// The engine run the way the main window runs it, without a window: the session
+// controller with one display record per torrent, the given peers offered to every task,
+// and the messages and progress lines of a progress_printer.
 //
 // Owner: zorvik-cli get. Runs on: its main thread; the engine's threads only reach the
 // observer.
@@ -79,8 +75,12 @@ public:
 private:
     struct running_task;
 
-    void end_task(running_task& t, torrent::view_state final_state);
+    // The user's stop (or a failed start): a last refresh, then the stop.
+    void end_task(running_task& t);
+    // The task has ended: its closing line.
+    void finish_task(running_task& t, torrent::view_state final_state, bool complete);
     void watch_task(running_task& t, torrent::tick_t now);
+    [[nodiscard]] std::string pieces_present(const torrent::TaskView& view);
     void connect_peers(running_task& t, torrent::tick_t now);
     // A tracker's refusal, once per change (the view's copy is made by RefreshView).
     void print_tracker_refusal(running_task& t);
@@ -91,10 +91,7 @@ private:
     get_options m_options;
     progress_printer& m_out;
     torrent::clock& m_clock;
-    queued_net_observer m_observer;
-    torrent::RateMeter m_upload;
-    torrent::RateMeter m_download;
-    std::unique_ptr<torrent::TaskPool> m_pool;
+    std::unique_ptr<torrent::session_controller> m_session;
     std::vector<std::unique_ptr<running_task>> m_tasks;
     torrent::tick_t m_last_progress = 0;
     bool m_interrupted = false;

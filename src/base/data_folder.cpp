@@ -24,8 +24,8 @@ std::string with_slash(std::string folder)
     return folder;
 }
 
-// Reads XDG_DOCUMENTS_DIR="$HOME/..." from user-dirs.dirs.
-std::string documents_from_user_dirs(const std::string& home)
+// Reads KEY="$HOME/..." (XDG_DOCUMENTS_DIR, XDG_DOWNLOAD_DIR) from user-dirs.dirs.
+std::string from_user_dirs(const std::string& home, const std::string& name)
 {
     std::string config = env_or_empty("XDG_CONFIG_HOME");
     if (config.empty())
@@ -33,7 +33,7 @@ std::string documents_from_user_dirs(const std::string& home)
     std::string text;
     if (!read_whole_file(join_path(config, "user-dirs.dirs"), text, 1 << 16))
         return {};
-    const std::string key = "XDG_DOCUMENTS_DIR=\"";
+    const std::string key = name + "=\"";
     const auto at = text.find(key);
     if (at == std::string::npos)
         return {};
@@ -77,12 +77,25 @@ std::string data_folder()
     const std::string home = env_or_empty("HOME");
     std::string documents = env_or_empty("XDG_DOCUMENTS_DIR");
     if (documents.empty() && !home.empty())
-        documents = documents_from_user_dirs(home);
+        documents = from_user_dirs(home, "XDG_DOCUMENTS_DIR");
     if (documents.empty() && !home.empty())
         documents = join_path(home, "Documents");
     if (!documents.empty() && is_folder(documents))
         return with_slash(join_path(documents, "My Zorvik"));
     return with_slash(join_path(home.empty() ? std::string("/tmp") : home, "My Zorvik"));
+}
+
+std::string download_folder()
+{
+    const std::string home = env_or_empty("HOME");
+    std::string folder = env_or_empty("XDG_DOWNLOAD_DIR");
+    if (folder.empty() && !home.empty())
+        folder = from_user_dirs(home, "XDG_DOWNLOAD_DIR");
+    if (!folder.empty() && is_folder(folder))
+        return trim_trailing_slashes(folder);
+    if (!home.empty() && is_folder(join_path(home, "Downloads")))
+        return join_path(home, "Downloads");
+    return home;
 }
 
 } // namespace torrent

@@ -14,6 +14,11 @@ namespace torrent
 // The folder is not created here.
 [[nodiscard]] std::string data_folder();
 
+// The folder new downloads go to when the user has chosen none: the XDG download folder
+// ($XDG_DOWNLOAD_DIR, the XDG_DOWNLOAD_DIR line of user-dirs.dirs) when it exists, else
+// $HOME/Downloads when it exists, else $HOME; no trailing '/'. "" without a home folder.
+[[nodiscard]] std::string download_folder();
+
 // The folder of the running executable (ending in '/'), or "" when unknown.
 [[nodiscard]] std::string executable_folder();
 

@@ -94,8 +94,6 @@ struct TaskView
     std::string tracker_failure;
     std::uint32_t tracker_failure_serial = 0;
     event stop; // signalled to stop the task; resets itself when a wait consumes it
-    int row = -1; // the task's row in the list, -1 = none
-    std::uint16_t blink = 0;
     std::vector<PeerView> peers; // one per peer record of the task
 
     TaskView() = default;

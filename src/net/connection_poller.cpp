@@ -58,7 +58,7 @@ void ConnectionPoller::thread_body()
     {
         try
         {
-            wait(wait_ms);
+            wait(idle_timeout());
             if (m_stop.load())
                 break;
             service_pass();
@@ -98,6 +98,24 @@ void ConnectionPoller::wake() noexcept
     const std::uint64_t one = 1;
     // A full counter (impossible in practice) still leaves the eventfd readable.
     static_cast<void>(::write(m_wake.get(), &one, sizeof(one)));
+}
+
+int ConnectionPoller::idle_timeout()
+{
+    // Arrivals and queued connects wake the poller when they are added.
+    if (m_pending_count.load(std::memory_order_relaxed) != 0)
+        return wait_ms;
+    {
+        const std::lock_guard guard(m_lock);
+        if (!m_arrivals.empty() || !m_pending.empty())
+            return wait_ms;
+    }
+    for (const auto& object : m_active)
+    {
+        if (object->wants_timed_pass())
+            return wait_ms;
+    }
+    return -1;
 }
 
 service_context ConnectionPoller::context() const

@@ -83,6 +83,9 @@ public:
     // One wait (at most timeout_ms; 0 polls) on the wake event and every active socket; the
     // readiness seen is handed to the objects. Answers the number of ready sockets.
     int wait(int timeout_ms);
+    // wait_ms, or -1 (until a socket is ready or the poller is woken) when nothing it
+    // holds has anything to do on a clock.
+    [[nodiscard]] int idle_timeout();
     // One service pass at the clock's current time.
     void service_pass();
 

@@ -76,17 +76,7 @@ event_loop::event_loop(clock& time, options opts) noexcept
         m_error = errno;
         return;
     }
-    if (opts.periodic_tick)
-    {
-        itimerspec period{};
-        period.it_interval.tv_nsec = tick_period_ms * 1'000'000L;
-        period.it_value = period.it_interval;
-        if (::timerfd_settime(m_timer.get(), 0, &period, nullptr) != 0)
-        {
-            m_error = errno;
-            return;
-        }
-    }
+    m_periodic = opts.periodic_tick;
     m_valid = true;
 }
 
@@ -118,6 +108,7 @@ int event_loop::run_once(int timeout_ms)
     assert_in_loop_thread();
     if (!m_valid || stopped())
         return 0; // a stopped loop dispatches nothing: its handlers may be gone
+    arm_tick_for_work();
     epoll_event events[max_events];
     const int ready = ::epoll_wait(m_epoll.get(), events, max_events, timeout_ms);
     m_iterations.fetch_add(1, std::memory_order_relaxed);
@@ -145,6 +136,21 @@ int event_loop::run_once(int timeout_ms)
         }
     }
     return ready;
+}
+
+void event_loop::arm_tick_for_work() noexcept
+{
+    const bool wanted = m_periodic && (m_socket_count != 0 || !m_timers.empty());
+    if (wanted == m_tick_armed)
+        return;
+    itimerspec period{};
+    if (wanted)
+    {
+        period.it_interval.tv_nsec = tick_period_ms * 1'000'000L;
+        period.it_value = period.it_interval;
+    }
+    if (::timerfd_settime(m_timer.get(), 0, &period, nullptr) == 0)
+        m_tick_armed = wanted;
 }
 
 void event_loop::tick()

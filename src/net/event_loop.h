@@ -97,6 +97,9 @@ public:
         return m_iterations.load(std::memory_order_relaxed);
     }
 
+    // The 50 ms timerfd runs (only while a socket or a timer handler is registered).
+    [[nodiscard]] bool tick_armed() const noexcept { return m_tick_armed; }
+
     [[nodiscard]] std::uint64_t ticks() const noexcept { return m_ticks.load(std::memory_order_relaxed); }
 
     // Handler calls that ended in an exception (each caught; that connection was closed).
@@ -181,6 +184,11 @@ private:
     std::uint32_t m_generation = 0;
     std::map<std::uint32_t, NetHandler*> m_timers;
     bool m_in_tick = false;
+    bool m_periodic = false; // the 50 ms tick is wanted at all
+    bool m_tick_armed = false; // the timerfd runs now
+    // Runs the timerfd only while a socket or a timer handler is registered: a loop with
+    // neither has nothing to do on its tick, so it sleeps until a request comes.
+    void arm_tick_for_work() noexcept;
 };
 
 template <class F>

@@ -128,6 +128,14 @@ service_result PeerListener::service(const service_context& ctx)
     return service_result::keep;
 }
 
+bool PeerListener::wants_timed_pass() const
+{
+    if (m_mapping_requested.load())
+        return true;
+    // The quota grows back only on the passes of a mapping attempt (idle_step).
+    return m_mapper && !m_mapper->established();
+}
+
 void PeerListener::idle_step(tick_t now)
 {
     if (!m_mapper || m_mapper->established())

@@ -86,6 +86,9 @@ public:
     [[nodiscard]] int socket() const override { return m_socket.get(); }
 
     [[nodiscard]] service_result service(const service_context& ctx) override;
+    // A router mapping under way needs the idle passes (its retries and the quota growing
+    // back run on them); a listener without one waits for connections alone.
+    [[nodiscard]] bool wants_timed_pass() const override;
 
     [[nodiscard]] std::uint16_t port() const noexcept { return m_port; }
 

@@ -73,6 +73,10 @@ public:
 
     [[nodiscard]] virtual service_result service(const service_context& ctx);
 
+    // Whether the object needs passes on the poller's clock (time-outs, retries) even when
+    // none of its sockets is ready. Only then does the poller wake every 50 ms.
+    [[nodiscard]] virtual bool wants_timed_pass() const { return true; }
+
     virtual void close_hook() {}
 
     // Starts a connect to ip:port (host order); answers the socket or -1. The base class has

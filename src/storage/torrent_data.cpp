@@ -536,8 +536,15 @@ std::int64_t torrent_data::check_existing_data(
         options.workers = workers;
         options.only = only.bit_count() != 0 ? &only : nullptr;
         m_storage.clear_io_fault();
+        // Every piece is read once: keeping its views mapped would only add the whole
+        // check's pages to the process's resident memory.
+        {
+            const std::lock_guard lock(m_mutex);
+            m_storage.set_idle_views(0);
+        }
         const bool done = m_storage.full_check(progress, stop, bitmap, options);
         const std::lock_guard lock(m_mutex);
+        m_storage.set_idle_views(MappedFile::default_idle_views);
         if (!done)
             return check_stopped;
         if (!m_storage.is_open())
@@ -567,6 +574,7 @@ std::int64_t torrent_data::check_existing_data(
     catch (const std::exception&)
     {
         const std::lock_guard lock(m_mutex);
+        m_storage.set_idle_views(MappedFile::default_idle_views);
         if (m_storage.io_fault_file() >= 0)
             set_fault(m_storage.io_fault(false));
         return check_failed;

@@ -80,6 +80,15 @@ piece_buffer torrent_storage::read_piece(std::uint32_t index, bool writable, boo
     return buffer;
 }
 
+void torrent_storage::set_idle_views(std::uint32_t count) noexcept
+{
+    for (const auto& file : m_mapped)
+    {
+        if (file)
+            file->set_idle_views(count);
+    }
+}
+
 bool torrent_storage::piece_on_disk(std::uint32_t index) const noexcept
 {
     if (index >= piece_count())

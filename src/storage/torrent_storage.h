@@ -196,6 +196,9 @@ public:
 
     [[nodiscard]] const MappedFile& mapped_file(std::size_t i) const noexcept { return *m_mapped[i]; }
 
+    // How many views without handles every file keeps mapped (see MappedFile).
+    void set_idle_views(std::uint32_t count) noexcept;
+
     // Full path of file i on disk.
     [[nodiscard]] std::string file_path(std::size_t i) const;
 

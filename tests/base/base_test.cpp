@@ -89,5 +89,24 @@ TEST(DataFolder, FollowsZorvikHomeThenDocuments)
     EXPECT_EQ(data_folder(), dir.path() + "/Dokumente/My Zorvik/");
 }
 
+TEST(DownloadFolder, XdgFolderThenDownloadsThenHome)
+{
+    test::temp_dir dir;
+    test::scoped_env home("HOME", dir.path());
+    test::scoped_env env_dir("XDG_DOWNLOAD_DIR", std::nullopt);
+    test::scoped_env config("XDG_CONFIG_HOME", dir.path() + "/cfg");
+    EXPECT_EQ(download_folder(), dir.path());
+    make_folders(dir.path() + "/Downloads");
+    EXPECT_EQ(download_folder(), dir.path() + "/Downloads");
+    // A configured folder that does not exist is passed over.
+    dir.write("cfg/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/D\"\nXDG_DOWNLOAD_DIR=\"$HOME/Unten\"\n");
+    EXPECT_EQ(download_folder(), dir.path() + "/Downloads");
+    make_folders(dir.path() + "/Unten");
+    EXPECT_EQ(download_folder(), dir.path() + "/Unten");
+    make_folders(dir.path() + "/env");
+    test::scoped_env set("XDG_DOWNLOAD_DIR", dir.path() + "/env/");
+    EXPECT_EQ(download_folder(), dir.path() + "/env");
+}
+
 } // namespace
 } // namespace torrent

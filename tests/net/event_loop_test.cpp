@@ -91,6 +91,41 @@ TEST_F(EventLoop, TickIgnoresReentryAndHandlersMayRegisterDuringIt)
     EXPECT_EQ(late.ticks, 1); // registered behind the walk's cursor: ticked from the next walk
 }
 
+TEST(EventLoopTick, RunsOnlyWhileASocketOrATimerIsRegistered)
+{
+    manual_clock clock;
+    event_loop loop(clock);
+    ASSERT_TRUE(loop.valid());
+    loop.bind_to_current_thread();
+    loop.run_once(0);
+    EXPECT_FALSE(loop.tick_armed()); // nothing to tick: the thread sleeps until a request
+
+    recording_handler timer(loop);
+    ASSERT_TRUE(timer.start_timer());
+    loop.run_once(0);
+    EXPECT_TRUE(loop.tick_armed());
+    ASSERT_TRUE(timer.stop_timer());
+    loop.tick(); // the withdrawn entry goes with the next walk
+    loop.run_once(0);
+    EXPECT_FALSE(loop.tick_armed());
+
+    recording_handler peer(loop);
+    auto [ours, theirs] = test::socket_pair();
+    peer.attach(std::move(ours), net_event_read | net_event_close);
+    loop.run_once(0);
+    EXPECT_TRUE(loop.tick_armed());
+    peer.socket()->request_close(false);
+    loop.run_once(0);
+    EXPECT_FALSE(loop.tick_armed());
+
+    event_loop manual(clock, event_loop::options{.periodic_tick = false});
+    manual.bind_to_current_thread();
+    recording_handler held(manual);
+    ASSERT_TRUE(held.start_timer());
+    manual.run_once(0);
+    EXPECT_FALSE(manual.tick_armed()); // tests drive tick() themselves
+}
+
 TEST_F(EventLoop, DrainAnswersWhetherSocketsRemainAndClearsTicks)
 {
     EXPECT_EQ(m_loop.drain(), 0); // nothing registered: shutdown need not wait

@@ -151,6 +151,20 @@ TEST_F(ListenerQuota, EighteenAcceptsLowerTheLimitFrom42To6AndMappingAttemptsRai
     EXPECT_EQ(m_observer.beeps, 0);
 }
 
+TEST_F(ListenerQuota, OnlyAMappingAttemptOrAWaitingPeerKeepsThePollerWakingEvery50ms)
+{
+    // The listener alone waits for connections, however long.
+    EXPECT_EQ(m_poller->idle_timeout(), -1);
+    m_listener->start_port_mapping(loopback_ip, 0, test::stub_mapper::factory(m_mapping), {m_observer, {}});
+    EXPECT_EQ(m_poller->idle_timeout(), ConnectionPoller::wait_ms);
+    m_mapping.established = true;
+    idle_passes(1);
+    EXPECT_EQ(m_poller->idle_timeout(), -1);
+    // An accepted peer that has not identified its torrent has a time-out to keep.
+    accept_peers(1);
+    EXPECT_EQ(m_poller->idle_timeout(), ConnectionPoller::wait_ms);
+}
+
 TEST_F(ListenerQuota, FromAnOddStartTheLimitStopsAtFive)
 {
     m_limit.reset(11);

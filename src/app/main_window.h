@@ -1,0 +1,250 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+#include <QDialog>
+#include <QIcon>
+#include <QTimer>
+
+#include "app/command_line.h"
+#include "app/handover.h"
+#include "app/runtime_options.h"
+#include "app/session_controller.h"
+#include "app/slot_view.h"
+#include "app/sound_player.h"
+#include "app/start_options.h"
+#include "registry/task_registry.h"
+#include "storage/storage_error.h"
+
+class QLabel;
+class QPushButton;
+class HandoverServer;
+class Prompt;
+class TaskList;
+class TrayIcon;
+class DesktopNotifier;
+
+// What the window is started with (from the command line and the process).
+struct MainWindowOptions
+{
+    torrent::start_options start; // maximum tasks and connections, the listening port
+    torrent::command_line line; // its run-time options wait until the network is up
+    std::string data_folder; // "My Zorvik", ending in '/'
+    std::uint32_t listen_address = 0; // host order; 0 = every address
+    torrent::clock* time = nullptr; // null: the system clock (tests move their own)
+    std::string registry_path; // empty: "Zorvik.dat" in the data folder
+};
+
+// The one top-level window of a running copy: owns the engine (through the session
+// controller), the display records of the task slots, the task list, the tray icon and
+// the sounds, and drives them from one timer whose ticks never overlap: 49 ms while it
+// probes the network, loads the task list or exits, the display refresh period while
+// tasks run, off otherwise.
+//
+// Owner: the process entry (or a test). Runs on: the window's thread; starting a task's
+// open runs on the session's worker thread and comes back here.
+class MainWindow final : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MainWindow)
+
+public:
+    static constexpr int slot_count = 11; // display records: slot 0 and slots 1..10
+    static constexpr int probe_period_ms = 49;
+    static constexpr torrent::tick_t sticky_ms = 6000;
+
+    MainWindow(MainWindowOptions options, Prompt& prompt);
+    ~MainWindow() override;
+
+    // ---- operations other parts call
+    void OpenTorrentDialog();
+    // The new-task flow for one .torrent file.
+    void OpenTorrent(const std::string& path);
+    // Starts the task of a list entry; `done` learns whether it started (it runs once the
+    // open, which runs off this thread, is over; at once when it fails before that).
+    void StartTask(torrent::task_entry& entry, bool report, std::function<void(bool)> done = {});
+    void ShowStatus(const QString& text, bool sticky);
+    void ShowTaskCounts();
+    void RefreshCurrent(SlotView* view, bool full);
+    void SetUpnp(bool wanted, bool startNow);
+    void ShowNetworkInfo(SlotView* view);
+    void ChooseSaveFolder();
+    void ClosePrompt();
+    // The close prompt's "Yes": settings stored, tray icon gone, the next tick ends.
+    void EndProgram();
+    void HideToTray();
+    void ToggleTopmost();
+    void SelectSlot(SlotView* view);
+    // A line handed over by a second copy; true when it was taken (the answer goes back
+    // then), with its boxes and dialogs shown after the answer.
+    void ReceiveHandover(const std::string& text);
+    // A tray notification (513 left button, 516 right button).
+    void TrayNotification(int mouseMessage);
+    // Takes the hand-overs of later copies on this listening socket.
+    void attachHandover(torrent::handover_listener listener);
+
+    // ---- state other parts of the window read
+    [[nodiscard]] bool networkUp() const noexcept { return m_runtime.network_up; }
+
+    [[nodiscard]] const std::string& defaultSaveFolder() const noexcept { return m_saveFolder; }
+
+    [[nodiscard]] const torrent::runtime_values& runtime() const noexcept { return m_runtime.values; }
+
+    [[nodiscard]] std::uint8_t maxTasks() const noexcept { return m_maxTasks; }
+
+    [[nodiscard]] int runningCount() const noexcept { return m_running; }
+
+    [[nodiscard]] SlotView& slot(int i) { return m_slots[static_cast<std::size_t>(i)]; }
+
+    [[nodiscard]] SlotView* current() const noexcept { return m_current; }
+
+    [[nodiscard]] torrent::session_controller& session() noexcept { return *m_session; }
+
+    [[nodiscard]] torrent::TaskRegistry& registry() noexcept { return m_registry; }
+
+    [[nodiscard]] Prompt& prompt() noexcept { return m_prompt; }
+
+    [[nodiscard]] TaskList& taskList() noexcept { return *m_list; }
+
+    [[nodiscard]] TrayIcon& tray() noexcept { return *m_tray; }
+
+    [[nodiscard]] const std::string& dataFolder() const noexcept { return m_options.data_folder; }
+
+    [[nodiscard]] bool soundOff() const noexcept { return m_soundOff; }
+
+    [[nodiscard]] bool topmost() const noexcept { return m_topmost; }
+
+    [[nodiscard]] bool exitPending() const noexcept { return m_exitPending; }
+
+    [[nodiscard]] QString statusText() const;
+
+    [[nodiscard]] torrent::tick_t now() const noexcept { return m_session->now(); }
+
+    // Sound signals asked for so far (played, or dropped without a device).
+    [[nodiscard]] unsigned soundsPlayed() const noexcept { return m_soundsPlayed; }
+
+    // The timer's current period, or -1 while it is off (tests).
+    [[nodiscard]] int timerPeriod() const;
+
+    void setSoundOff(bool off) noexcept { m_soundOff = off; }
+
+    void setTimedMinimise(bool on) noexcept { m_runtime.values.timed_minimise = on; }
+
+    // Counts the slots 1..max whose display record is in use.
+    void recountRunning();
+    // Plays the completion signal (unless sound is off) and tells the desktop.
+    void beepDone(const SlotView* view);
+    // A task of the list ended in this process: the window's own bookkeeping.
+    void taskEnded(SlotView& view);
+    // Stops the running task of a display record (the user's stop).
+    void stopTask(SlotView& view);
+    // What the last look at a running task found that the status line tells: a tracker's
+    // refusal (once per new refusal) or the disk fault that stopped it.
+    void reportTaskNews(SlotView& view, const torrent::task_watch& watch);
+    // The display record of a running task of this process, or null.
+    [[nodiscard]] SlotView* viewOf(const torrent::task_entry& entry);
+
+Q_SIGNALS:
+    // The window has closed for good: the process ends with this status.
+    void exitRequested(int status);
+
+protected:
+    void reject() override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    // ---- building and starting (main_window.cpp)
+    void buildControls();
+    void InitWindow();
+    void loadSettings();
+    void firstRunCheck();
+
+    // ---- timer (main_window_tick.cpp)
+    void tick();
+    void setTimer(int ms);
+    [[nodiscard]] bool probeNetwork() const;
+    void networkCameUp();
+    void bindPort();
+    void applyRuntime(const torrent::runtime_apply_outcome& outcome);
+    void takeNetworkReports();
+    void exitNow();
+    void timedMinimise();
+
+    // ---- status line, symbol, tray (main_window_status.cpp)
+    int showStatusSymbol();
+    void resetStatusSymbol();
+    void refreshTrayTip();
+    void writeSaveToStatus();
+    void showButtons(bool shown);
+    void minimiseAndRestore(bool showAgain);
+
+    // ---- tasks (main_window_tasks.cpp)
+    void finishStart(
+        torrent::task_entry& entry,
+        int slotIndex,
+        torrent::Task* task,
+        torrent::open_task_result result,
+        const torrent::storage_error& why,
+        bool report,
+        const std::function<void(bool)>& done);
+    [[nodiscard]] int chooseSlot() const;
+    void writeSettingsAtExit();
+    void handleHandoverPath(const std::string& text);
+
+    MainWindowOptions m_options;
+    Prompt& m_prompt;
+    torrent::TaskRegistry m_registry;
+    std::unique_ptr<torrent::session_controller> m_session;
+    std::array<SlotView, slot_count> m_slots;
+    SlotView* m_current = nullptr;
+    int m_currentIndex = 0;
+    int m_running = 0;
+    std::uint8_t m_maxTasks = 10;
+    std::uint8_t m_maxConnections = 64;
+    torrent::runtime_options_state m_runtime;
+    std::string m_saveFolder;
+    bool m_upnpEstablished = false;
+    bool m_soundOff = false;
+    bool m_exitPending = false;
+    bool m_topmost = true;
+    bool m_trayMissingSaid = false;
+    bool m_buttonsShown = true;
+    std::uint8_t m_layout = 4;
+    std::uint8_t m_savedLayout = 4;
+    int m_symbolIndex = 4;
+    unsigned m_minimiseCount = 0;
+    torrent::tick_t m_stickyAt = 0;
+
+    QTimer m_timer;
+    bool m_inTick = false;
+    int m_tickRequest = -1; // a period asked for while a tick runs
+
+    QIcon m_icon;
+    TrayIcon* m_tray = nullptr;
+    TaskList* m_list = nullptr;
+    HandoverServer* m_handover = nullptr;
+    DesktopNotifier* m_notifier = nullptr;
+    torrent::sound_player m_sound;
+    unsigned m_soundsPlayed = 0;
+
+    void play(std::span<const torrent::tone> signal);
+
+    QLabel* m_symbol = nullptr; // 1027
+    QLabel* m_status = nullptr; // 1015
+    QPushButton* m_saveTo = nullptr; // 1013
+    QPushButton* m_go = nullptr; // 1011
+    QPushButton* m_close = nullptr; // 1016
+    std::array<QLabel*, 8> m_captions{};
+    std::array<QLabel*, 8> m_values{}; // 1008 1012 1004 1005 1009 1014 1006 1007
+    QLabel* m_legend = nullptr; // 1018
+
+    friend class TaskList;
+    friend class MainWindowProbe;
+};
