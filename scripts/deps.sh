@@ -43,13 +43,18 @@ test_pkgs=(
   opentracker
   mktorrent
   miniupnpd
-  # the window under a virtual display
+  # other clients as test peers
+  aria2
+  transmission-cli
+  transmission-daemon
+  # the window under a virtual display (xvfb-run), driven by xdotool, with a tray
+  # (trayer), a CJK font and fc-list to find it
   xvfb
   xauth
+  xdotool
   trayer
   fonts-wqy-microhei
-  # clicking and typing into the window for its figures (bench/window_figures.sh)
-  xdotool
+  fontconfig
 )
 
 wanted=("${build_pkgs[@]}")
@@ -79,8 +84,8 @@ export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 
 # Test daemons are started only by the tests themselves, inside their own network
-# namespace: never leave a packaged tracker or gateway service running.
-for svc in opentracker miniupnpd; do
+# namespace: never leave a packaged tracker, gateway or client service running.
+for svc in opentracker miniupnpd transmission-daemon; do
   if command -v systemctl >/dev/null 2>&1 && [ -d /run/systemd/system ]; then
     "${sudo[@]}" systemctl disable --now "$svc" >/dev/null 2>&1 || true
   elif [ -x "/etc/init.d/$svc" ]; then

@@ -20,6 +20,21 @@ struct sigaction g_previous
 {
 };
 
+// ThreadSanitizer runs a handler with every signal blocked and leaves that mask in place
+// across the jump out of it, so the next fault would kill the process: under it the
+// guard saves and restores the signal mask.
+#if defined(__SANITIZE_THREAD__)
+constexpr int save_signal_mask = 1;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr int save_signal_mask = 1;
+#else
+constexpr int save_signal_mask = 0;
+#endif
+#else
+constexpr int save_signal_mask = 0;
+#endif
+
 void on_sigbus(int sig, siginfo_t* info, void* context)
 {
     if (sigjmp_buf* target = t_guard)
@@ -82,7 +97,7 @@ bool guarded_run(void (*step)(void*) noexcept, void* context) noexcept
 {
     sigjmp_buf here;
     sigjmp_buf* const outer = t_guard;
-    if (sigsetjmp(here, 0) != 0)
+    if (sigsetjmp(here, save_signal_mask) != 0)
     {
         t_guard = outer;
         return false;

@@ -185,7 +185,8 @@ TEST(AnnounceAnswer, HostNamesGoToTheResolverWithinALimit)
 TEST(AnnounceAnswer, FailureReasonOrMissingIntervalMeansNoPeers)
 {
     const std::string peers = bstr(compact(ip(10, 0, 0, 1), 6881));
-    const announce_answer refused = decode("d14:failure reason9:forbidden8:intervali60e5:peers" + peers + "e");
+    const announce_answer refused =
+        decode("d14:failure reason9:forbidden8:intervali60e5:peers" + peers + "e");
     EXPECT_EQ(refused.outcome, announce_outcome::failure);
     EXPECT_EQ(refused.failure_reason, "forbidden");
     EXPECT_TRUE(refused.peers.empty());
@@ -201,7 +202,10 @@ TEST(AnnounceAnswer, AFailureReasonIsKeptSafeToShow)
 {
     // Escape sequences, other controls and broken UTF-8 become '?'; good UTF-8 stays.
     EXPECT_EQ(tracker_text("\x1b[2J\x1b]0;owned\x07ok\r\n"), "?[2J?]0;owned?ok??");
-    EXPECT_EQ(tracker_text("\xc2\x9b" "31m"), "??31m"); // C1 CSI, written in UTF-8
+    EXPECT_EQ(
+        tracker_text("\xc2\x9b"
+                     "31m"),
+        "??31m"); // C1 CSI, written in UTF-8
     EXPECT_EQ(tracker_text("\xff\xfe\xc3"), "???");
     EXPECT_EQ(tracker_text("种子未注册 torrent not registered"), "种子未注册 torrent not registered");
     // Cut to the limit, never inside a character.

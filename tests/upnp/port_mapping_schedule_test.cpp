@@ -18,6 +18,7 @@ namespace
 
 using test::count_open_fds;
 using test::count_threads;
+using test::count_threads_settled;
 using test::gateway_script;
 using test::recording_observer;
 
@@ -250,7 +251,7 @@ TEST(PortMappingSchedule, DroppedWhileAnAttemptIsInFlightWaitsForItAndCleansUp)
         EXPECT_TRUE(f.observer.lines().empty());
         EXPECT_TRUE(f.externals.empty());
         EXPECT_EQ(f.script->live_gateways, 0);
-        EXPECT_EQ(count_threads(), threads);
+        EXPECT_EQ(count_threads_settled(threads), threads);
     }
 }
 
@@ -271,7 +272,7 @@ TEST(PortMappingSchedule, DroppedDuringAGatewaySearchEndsItAtOnce)
     EXPECT_EQ(f.script->finds, 1);
     EXPECT_EQ(f.script->add_count(), 0);
     EXPECT_TRUE(f.observer.lines().empty());
-    EXPECT_EQ(count_threads(), threads);
+    EXPECT_EQ(count_threads_settled(threads), threads);
 }
 
 TEST(PortMappingSchedule, HelperThreadEndsOnceTheScheduleIsDone)
@@ -281,7 +282,7 @@ TEST(PortMappingSchedule, HelperThreadEndsOnceTheScheduleIsDone)
     f.start();
     f.run_for(20000);
     ASSERT_TRUE(f.mapper->established());
-    EXPECT_EQ(count_threads(), threads);
+    EXPECT_EQ(count_threads_settled(threads), threads);
 }
 
 // Turning UPnP on again makes a new schedule through the same factory; it keeps the

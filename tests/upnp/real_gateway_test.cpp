@@ -21,6 +21,7 @@ namespace
 
 using test::count_open_fds;
 using test::count_threads;
+using test::count_threads_settled;
 using test::recording_observer;
 using test::scoped_env;
 
@@ -110,7 +111,7 @@ void map_announce_and_delete(const real_gateway& g, std::uint16_t port)
     mapper.reset();
     EXPECT_EQ(g.lookup(port, entry), -714) << "NoSuchEntryInArray: deleted at destruction";
     EXPECT_EQ(count_open_fds(), fds);
-    EXPECT_EQ(count_threads(), threads);
+    EXPECT_EQ(count_threads_settled(threads), threads);
 }
 
 TEST(RealGateway, MapsThePortAnnouncesTheExternalAddressAndDeletesItAtTheEnd)
@@ -166,7 +167,7 @@ TEST(RealGateway, RefusedMappingIsTried999TimesThenGivenUp)
     EXPECT_NE(g.lookup(refused_port, entry), upnp_ok);
     mapper.reset();
     EXPECT_EQ(count_open_fds(), fds);
-    EXPECT_EQ(count_threads(), threads);
+    EXPECT_EQ(count_threads_settled(threads), threads);
 }
 
 // A gateway behind another router calls itself not connected; it is asked all the same
@@ -212,7 +213,7 @@ TEST(RealGateway, DroppedDuringDiscoveryEndsTheSearchAtOnce)
     std::printf("dropping the schedule during discovery took %lld ms\n", static_cast<long long>(took));
     EXPECT_LT(took, 1000);
     EXPECT_TRUE(observer.lines().empty());
-    EXPECT_EQ(count_threads(), threads);
+    EXPECT_EQ(count_threads_settled(threads), threads);
 }
 
 TEST(RealGateway, NoGatewayAtTheUrlIsAFailedAttempt)

@@ -1,8 +1,11 @@
 #include "upnp/scripted_gateway.h"
 
+#include <chrono>
 #include <dirent.h>
 #include <poll.h>
+#include <string>
 #include <thread>
+#include <unistd.h>
 
 namespace torrent::test
 {
@@ -160,10 +163,16 @@ std::vector<std::string> recording_observer::lines() const
 int count_threads()
 {
     // A sanitizer runtime may start a thread of its own with the first thread the
-    // process makes; make that happen before anything is counted.
+    // process makes; make that happen before anything is counted, and wait until the
+    // kernel no longer lists the thread made for it.
     static const bool warmed_up = []
     {
-        std::thread([] {}).join();
+        pid_t tid = 0;
+        std::thread([&tid] { tid = ::gettid(); }).join();
+        const std::string entry = "/proc/self/task/" + std::to_string(tid);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (::access(entry.c_str(), F_OK) == 0 && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return true;
     }();
     static_cast<void>(warmed_up);
@@ -176,6 +185,18 @@ int count_threads()
                 ++count;
         }
         ::closedir(dir);
+    }
+    return count;
+}
+
+int count_threads_settled(int want)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    int count = count_threads();
+    while (count > want && std::chrono::steady_clock::now() < end)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        count = count_threads();
     }
     return count;
 }

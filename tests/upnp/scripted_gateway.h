@@ -87,4 +87,9 @@ private:
 // Number of threads of this process (for checks that no helper is left running).
 [[nodiscard]] int count_threads();
 
+// The same once threads that were just joined are gone: the kernel lists a thread for a
+// moment after its join returned, so the count is read again (for up to 2 s) while it is
+// above `want`.
+[[nodiscard]] int count_threads_settled(int want);
+
 } // namespace torrent::test
