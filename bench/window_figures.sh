@@ -72,7 +72,7 @@ for i in 1 2 3 4 5; do
   rm -rf "$home/out.log"
   ZORVIK_HOME="$home" ZORVIK_TIMING=$(date +%s%N) "$ZORVIK" -noupnp >"$home/out.log" 2>&1 &
   pid=$!
-  wait_until 10 grep -q "window shown" "$home/out.log"
+  wait_until 10 grep -qs "window shown" "$home/out.log"
   sed -n 's/.*window shown \([0-9.]*\) s.*/\1/p' "$home/out.log"
   stop_copy "$pid"
 done | sort -n | awk '{ v[NR] = $1 } END { printf "warm start to a shown window: median %.3f s (of %s: %.3f..%.3f)\n", v[3], NR, v[1], v[NR] }'

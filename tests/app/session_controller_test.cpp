@@ -58,12 +58,15 @@ protected:
     test::scoped_env m_home{"ZORVIK_HOME", m_dir / "home"};
     std::string m_torrent;
     manual_clock m_clock{5000};
+    // The views outlive the session: its announcers hold their stop events until they end.
+    TaskView m_first;
+    TaskView m_second;
     session_controller m_session{m_clock};
 };
 
 TEST_F(SessionController, SeedingTimeEndsTheTaskAndFreesItsSlot)
 {
-    TaskView view;
+    TaskView& view = m_first;
     open_task_result result{};
     ASSERT_NE(m_session.start_task(m_torrent, m_dir / "save", view, result), nullptr);
     EXPECT_EQ(m_session.running_count(), 1u);
@@ -88,8 +91,8 @@ TEST_F(SessionController, SeedingTimeEndsTheTaskAndFreesItsSlot)
 
 TEST_F(SessionController, AsynchronousStartReportsFromItsWorkerAndDuplicatesFail)
 {
-    TaskView first;
-    TaskView second;
+    TaskView& first = m_first;
+    TaskView& second = m_second;
     std::atomic<int> done{0};
     std::atomic<bool> first_ok{false};
     std::atomic<open_task_result> second_result{open_task_result::opened};
@@ -118,7 +121,9 @@ TEST_F(SessionController, AsynchronousStartReportsFromItsWorkerAndDuplicatesFail
     for (int i = 0; i < 500 && done < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(done, 2);
-    EXPECT_EQ(m_session.starts_pending(), 0u);
+    for (int i = 0; i < 500 && m_session.starts_pending() != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(m_session.starts_pending(), 0u); // the worker is idle again
     EXPECT_TRUE(first_ok);
     EXPECT_TRUE(on_other_thread);
     EXPECT_EQ(first.name, "q.bin");
@@ -128,7 +133,7 @@ TEST_F(SessionController, AsynchronousStartReportsFromItsWorkerAndDuplicatesFail
 
 TEST_F(SessionController, ATaskWhoseAnnouncerEndedIsStoppedByTheNextLook)
 {
-    TaskView view;
+    TaskView& view = m_first;
     open_task_result result{};
     Task* task = m_session.start_task(m_torrent, m_dir / "save", view, result);
     ASSERT_NE(task, nullptr);
