@@ -42,6 +42,9 @@ test_pkgs=(
   opentracker
   mktorrent
   miniupnpd
+  aria2
+  transmission-daemon
+  transmission-cli
   # the window under a virtual display
   xvfb
   xauth
@@ -73,7 +76,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 # Test daemons are started only by the tests themselves, inside their own network
 # namespace: never leave a packaged tracker or gateway service running.
-for svc in opentracker miniupnpd; do
+for svc in opentracker miniupnpd transmission-daemon; do
   if command -v systemctl >/dev/null 2>&1 && [ -d /run/systemd/system ]; then
     "${sudo[@]}" systemctl disable --now "$svc" >/dev/null 2>&1 || true
   elif [ -x "/etc/init.d/$svc" ]; then

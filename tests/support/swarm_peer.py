@@ -8,7 +8,9 @@ usage:
       makes a v1 torrent of a file or folder; prints the info-hash (40 hex digits)
   swarm_peer.py infohash FILE.torrent
   swarm_peer.py seed FILE.torrent SAVE_DIR PORT [--peer IP:PORT]... [--check | --resume FILE]
-      seeds until killed; prints "seeding" once it serves. The data is trusted and each
+               [--upload-limit BYTES_PER_S]
+      seeds until killed; prints "seeding" once it serves, and "uploaded BYTES" as its
+      payload upload grows. The data is trusted and each
       piece hashed when first served, unless --check (the whole data is checked first) or
       --resume (the state saved by a leecher is loaded, nothing is hashed)
   swarm_peer.py leech FILE.torrent SAVE_DIR PORT [--peer IP:PORT]... [--timeout S] [--resume FILE]
@@ -81,6 +83,7 @@ class options:
     def __init__(self, argv):
         self.peers, self.timeout, self.resume, self.check, self.rest = [], 600.0, None, False, []
         self.request_queue = None
+        self.upload_limit = None
         i = 0
         while i < len(argv):
             if argv[i] == "--peer":
@@ -92,6 +95,9 @@ class options:
                 i += 2
             elif argv[i] == "--resume":
                 self.resume = argv[i + 1]
+                i += 2
+            elif argv[i] == "--upload-limit":
+                self.upload_limit = int(argv[i + 1])
                 i += 2
             elif argv[i] == "--request-queue":
                 self.request_queue = int(argv[i + 1])
@@ -140,14 +146,20 @@ def report_errors(ses):
 def seed(torrent, save, port, opt):
     ses = session(port)
     h = add(ses, torrent, save, True, opt)
+    if opt.upload_limit:
+        # A torrent's own limit holds for loopback peers too (the session's would not).
+        h.set_upload_limit(opt.upload_limit)
     for p in opt.peers:
         h.connect_peer(p)
-    announced = False
+    announced, uploaded = False, 0
     while True:
         st = h.status()
         if not announced and st.state == lt.torrent_status.seeding:
             print("seeding", flush=True)
             announced = True
+        if st.total_payload_upload != uploaded:
+            uploaded = st.total_payload_upload
+            print("uploaded %d" % uploaded, flush=True)
         report_errors(ses)
         time.sleep(0.2)
 

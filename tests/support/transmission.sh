@@ -3,8 +3,9 @@
 # DHT, local peer discovery, peer exchange, uTP, port mapping or encryption. Source it
 # after sandbox.sh and swarm.sh.
 
-# Starts a daemon; NAME names its folder and log. Peer port PORT, RPC port PORT + 1000.
-tr_start() { # name port
+# Starts a daemon; NAME names its folder and log. Peer port PORT, RPC port PORT + 1000,
+# upload limit KB/s (none when not given).
+tr_start() { # name port [upload_limit]
   local dir="$SANDBOX_WORK/tr-$1"
   mkdir -p "$dir/config" "$dir/downloads"
   cat >"$dir/config/settings.json" <<JSON
@@ -30,7 +31,8 @@ tr_start() { # name port
   "rpc-whitelist-enabled": false,
   "rpc-host-whitelist-enabled": false,
   "speed-limit-down-enabled": false,
-  "speed-limit-up-enabled": false,
+  "speed-limit-up": ${3:-0},
+  "speed-limit-up-enabled": $([ -n "${3:-}" ] && echo true || echo false),
   "start-added-torrents": true,
   "utp-enabled": false,
   "watch-dir-enabled": false
@@ -53,6 +55,11 @@ tr_add() { # name torrent folder
   tr_remote "$1" -a "$2" -w "$3" >/dev/null || fail "transmission $1 did not take $2"
 }
 
+# Payload bytes the daemon's first torrent has sent ("None" before any).
+tr_uploaded() { # name
+  tr_remote "$1" -t 1 -i | sed -n 's/^ *Uploaded: *//p'
+}
+
 # The percent done of the daemon's first torrent ("100%" when complete).
 tr_done() { # name
   tr_remote "$1" -t 1 -i | sed -n 's/^ *Percent Done: *//p'
@@ -66,8 +73,8 @@ tr_wait_complete() { # name seconds
 tr_is_complete() { [ "$(tr_done "$1")" = "100%" ]; }
 
 # A seeder: the daemon checks the data in FOLDER, then serves it.
-tr_seed() { # name port torrent folder
-  tr_start "$1" "$2"
+tr_seed() { # name port torrent folder [upload_limit]
+  tr_start "$1" "$2" "${5:-}"
   tr_add "$1" "$3" "$4"
   tr_remote "$1" -t 1 -v >/dev/null
   tr_wait_complete "$1" 60 || fail "transmission $1 did not verify its data: $(tr_remote "$1" -t 1 -i)"
