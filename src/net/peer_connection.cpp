@@ -105,6 +105,7 @@ void PeerConnection::reset()
     m_send_blocked = false;
     m_upload_paused = false;
     m_download_paused = false;
+    m_requests_paused = false;
     m_choker.reset();
     m_interest_pending = false;
     m_changed = false;
@@ -186,6 +187,7 @@ int PeerConnection::on_closed(int error)
     m_changed = false;
     m_upload_paused = false;
     m_download_paused = false;
+    m_requests_paused = false;
     stop_timer();
     if (m_close_reason == close_reason::none)
         m_close_reason = close_reason::socket;
@@ -223,6 +225,15 @@ void PeerConnection::on_writable(int /*error*/)
     m_send_blocked = false;
     m_upload_paused = false;
     run_send(true);
+    resume_requests();
+}
+
+void PeerConnection::resume_requests()
+{
+    if (!m_requests_paused || !m_open || m_uploads.size() > upload_queue_resume)
+        return;
+    m_requests_paused = false;
+    run_receive();
 }
 
 PeerConnection::step PeerConnection::close(close_reason why)

@@ -64,10 +64,12 @@ public:
     static constexpr std::uint64_t pipeline_time_ms = 2500;
     // Blocks one readable report may store; bytes read ahead past them wait for the next.
     static constexpr std::uint32_t max_blocks_per_run = 4;
-    // A peer may queue this many requests with us; more are dropped (there is no way to
-    // refuse one, so the bound sits well above what clients keep queued: libtorrent asks
-    // for up to 500 blocks at a time at full speed).
-    static constexpr std::size_t max_upload_queue = 1024;
+    // A peer may queue this many requests with us (libtorrent's seeders take 2000). While
+    // the queue is full nothing more is read from the peer: its further requests wait in
+    // the socket, none is lost, and reading goes on once the queue is down to three
+    // quarters.
+    static constexpr std::size_t max_upload_queue = 2048;
+    static constexpr std::size_t upload_queue_resume = max_upload_queue * 3 / 4;
     static constexpr std::uint32_t tick_divider = 5;
     static constexpr tick_t keep_alive_ms = 10000;
     static constexpr tick_t inactivity_ms = 180000;
@@ -232,6 +234,9 @@ private:
     }
 
     void mark_active();
+    // Reading paused for a full upload queue goes on once it has gone down (called where
+    // no receive run is under way: the tick and the writable report).
+    void resume_requests();
     // Once a second: the peer's rate, and the pipeline that follows it.
     void measure_rate(tick_t now);
     // Block bytes went out: the counters, and the peer is active.
@@ -257,6 +262,7 @@ private:
     bool m_send_blocked = false;
     bool m_upload_paused = false; // waiting for the upload meter
     bool m_download_paused = false; // waiting for the download meter
+    bool m_requests_paused = false; // waiting for the upload queue to go down
     std::uint32_t m_blocks_this_run = 0; // blocks stored by the current run_receive
     choker m_choker;
     bool m_interest_pending = false;

@@ -51,13 +51,14 @@ void PeerConnection::run_receive()
         // event of their own: go through them, but only a few blocks' worth, so that a fast
         // peer cannot hold the network thread. What stays buffered waits for the socket's
         // next report or the tick.
-        if (s == step::stop && m_open && !m_download_paused && has_buffered()
-            && m_blocks_this_run < max_blocks_per_run)
+        const bool paused = m_download_paused || m_requests_paused;
+        if (s == step::stop && m_open && !paused && has_buffered() && m_blocks_this_run < max_blocks_per_run)
             continue;
         // A run that ended at a message boundary may have used only bytes read before, so
         // the socket was not asked this time; it must still report what waits in it. Only
-        // a download paused for its meter leaves the socket quiet (the tick resumes it).
-        if (s == step::stop && m_open && !m_download_paused && socket() != nullptr)
+        // a download paused for its meter, or reading paused for a full upload queue,
+        // leaves the socket quiet (the tick or the sending resumes it).
+        if (s == step::stop && m_open && !paused && socket() != nullptr)
             socket()->keep_reading();
         return;
     }
@@ -153,6 +154,12 @@ PeerConnection::step PeerConnection::receive_step()
     case receive_state::handshake:
         return read_handshake();
     case receive_state::next_message:
+        if (m_uploads.size() >= max_upload_queue)
+        {
+            // The peer's next message may be one more request: it waits in the socket.
+            m_requests_paused = true;
+            return step::stop;
+        }
         m_recv.done = 0;
         m_recv_state = receive_state::length;
         return step::next;
@@ -299,9 +306,11 @@ PeerConnection::step PeerConnection::handle_message()
     mark_active();
     // Serve a request at once when no block is being sent, instead of at the next tick: a
     // peer that keeps few requests queued would otherwise get a block or two per tick.
-    // Likewise ask at once when the peer unchokes us.
+    // Likewise unchoke an interested peer, and ask at once when the peer unchokes us.
     if (m_recv.last_id == wire::request && !m_choker.choking() && may_send_now())
         run_send(true);
+    else if (m_recv.last_id == wire::interested && m_choker.change_pending() && may_send_now())
+        run_send(true); // the unchoke
     else if (m_recv.last_id == wire::unchoke && m_send.interested && may_send_now())
         run_send(true);
     return m_open ? step::stop : step::closed;
@@ -320,8 +329,7 @@ void PeerConnection::on_request(const block_request& r)
     const auto same = std::find(m_uploads.begin(), m_uploads.end(), r);
     if (same != m_uploads.end() && same != m_uploads.begin())
         m_uploads.erase(same);
-    if (m_uploads.size() >= max_upload_queue)
-        return;
+    // Room is certain: no message is read while the queue is full.
     m_uploads.push_back(r);
 }
 

@@ -30,6 +30,9 @@ void PeerConnection::on_tick()
         if (!m_open)
             return;
     }
+    resume_requests();
+    if (!m_open)
+        return;
 
     // Changes are composed on the tick, but not in the first ticks after a reset.
     if (m_changed)

@@ -8,12 +8,16 @@ usage:
       makes a v1 torrent of a file or folder; prints the info-hash (40 hex digits)
   swarm_peer.py infohash FILE.torrent
   swarm_peer.py seed FILE.torrent SAVE_DIR PORT [--peer IP:PORT]... [--check | --resume FILE]
-      seeds until killed; prints "seeding" once it serves. The data is trusted and each
+               [--upload-limit BYTES_PER_S]
+      seeds until killed; prints "seeding" once it serves, and "uploaded BYTES" as its
+      payload upload grows. The data is trusted and each
       piece hashed when first served, unless --check (the whole data is checked first) or
       --resume (the state saved by a leecher is loaded, nothing is hashed)
   swarm_peer.py leech FILE.torrent SAVE_DIR PORT [--peer IP:PORT]... [--timeout S] [--resume FILE]
+                [--request-queue N]
       downloads; prints "complete SECONDS" and exits 0 when done (saving its state to the
-      --resume file), 1 on time-out
+      --resume file), 1 on time-out. --request-queue sets how many requests it keeps
+      outstanding with a peer at most (libtorrent's max_out_request_queue)
   swarm_peer.py scrape TRACKER_URL INFOHASH
       prints "complete incomplete downloaded" as the tracker counts them
 """
@@ -55,8 +59,8 @@ def scrape(announce_url, hexhash):
     print(entry.get(b"complete", 0), entry.get(b"incomplete", 0), entry.get(b"downloaded", 0))
 
 
-def session(port):
-    return lt.session({
+def session(port, extra=None):
+    settings = {
         "listen_interfaces": "127.0.0.1:%d" % port,
         "outgoing_interfaces": "127.0.0.1",
         "enable_dht": False,
@@ -70,12 +74,16 @@ def session(port):
         "announce_to_all_tiers": True,
         "alert_mask": lt.alert.category_t.error_notification | lt.alert.category_t.status_notification,
         "user_agent": "swarm-test/1.0",
-    })
+    }
+    settings.update(extra or {})
+    return lt.session(settings)
 
 
 class options:
     def __init__(self, argv):
         self.peers, self.timeout, self.resume, self.check, self.rest = [], 600.0, None, False, []
+        self.request_queue = None
+        self.upload_limit = None
         i = 0
         while i < len(argv):
             if argv[i] == "--peer":
@@ -87,6 +95,12 @@ class options:
                 i += 2
             elif argv[i] == "--resume":
                 self.resume = argv[i + 1]
+                i += 2
+            elif argv[i] == "--upload-limit":
+                self.upload_limit = int(argv[i + 1])
+                i += 2
+            elif argv[i] == "--request-queue":
+                self.request_queue = int(argv[i + 1])
                 i += 2
             elif argv[i] == "--check":
                 self.check = True
@@ -132,21 +146,30 @@ def report_errors(ses):
 def seed(torrent, save, port, opt):
     ses = session(port)
     h = add(ses, torrent, save, True, opt)
+    if opt.upload_limit:
+        # A torrent's own limit holds for loopback peers too (the session's would not).
+        h.set_upload_limit(opt.upload_limit)
     for p in opt.peers:
         h.connect_peer(p)
-    announced = False
+    announced, uploaded = False, 0
     while True:
         st = h.status()
         if not announced and st.state == lt.torrent_status.seeding:
             print("seeding", flush=True)
             announced = True
+        if st.total_payload_upload != uploaded:
+            uploaded = st.total_payload_upload
+            print("uploaded %d" % uploaded, flush=True)
         report_errors(ses)
         time.sleep(0.2)
 
 
 def leech(torrent, save, port, opt):
     peers, timeout = opt.peers, opt.timeout
-    ses = session(port)
+    extra = {}
+    if opt.request_queue:
+        extra["max_out_request_queue"] = opt.request_queue
+    ses = session(port, extra)
     h = add(ses, torrent, save, False, opt)
     start = time.monotonic()
     next_connect = 0.0
