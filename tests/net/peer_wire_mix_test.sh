@@ -38,18 +38,25 @@ fetch() { # name seeder-option... -- cli-option...
   ELAPSED=$elapsed
 }
 
-fetch plain --
-plain=$ELAPSED
-echo "plain seeder: 64 MiB in $plain ms"
-fetch mixed --mix --
-mixed=$ELAPSED
-echo "mixing seeder: 64 MiB in $mixed ms"
-[ "$mixed" -le $((2 * plain)) ] || fail "mixed messages slow the download: $mixed ms against $plain ms"
+# The two runs are compared, so a machine busy with other tests can make one of them slow:
+# a pair that misses the ratio is measured once more before it counts as a fault (a
+# connection that stops reading misses it by far, every time).
+for attempt in 1 2; do
+  fetch plain --
+  plain=$ELAPSED
+  echo "plain seeder: 64 MiB in $plain ms"
+  fetch mixed --mix --
+  mixed=$ELAPSED
+  echo "mixing seeder: 64 MiB in $mixed ms"
+  [ "$mixed" -gt $((2 * plain)) ] || break
+  [ "$attempt" = 1 ] || fail "mixed messages slow the download: $mixed ms against $plain ms"
+done
 
 # 16 MiB/s: 64 MiB take about 4 s; reading must neither stall nor run past the limit.
 fetch limited --mix -- -ds16384
 limited=$ELAPSED
 echo "mixing seeder, limit 16 MiB/s: 64 MiB in $limited ms"
 [ "$limited" -ge 3000 ] || fail "the download limit was not kept: $limited ms"
-[ "$limited" -le 8000 ] || fail "the limited download was slow: $limited ms"
+# A stall would cost tens of seconds; a loaded machine costs a few.
+[ "$limited" -le 12000 ] || fail "the limited download was slow: $limited ms"
 echo "PASS"
