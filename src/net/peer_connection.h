@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -128,6 +129,13 @@ public:
 
     // How many requests we keep outstanding with this peer now.
     [[nodiscard]] std::size_t pipeline() const noexcept { return m_pipeline; }
+
+    // Requests sent together when a stored block frees a slot of the pipeline: an eighth
+    // of it, 1 to 16 (16 requests fill 272 of the send buffer's 512 bytes).
+    [[nodiscard]] std::size_t refill_step() const noexcept
+    {
+        return std::clamp<std::size_t>(m_pipeline / 8, 1, 16);
+    }
 
     // The peer's block data rate as last measured (bytes per second).
     [[nodiscard]] std::uint64_t download_rate() const noexcept { return m_rate; }

@@ -101,8 +101,11 @@ PeerConnection::step PeerConnection::receive_block()
     mark_active();
 
     // Ask for more at once instead of at the next tick, so one peer is not capped at a
-    // pipeline per tick. The quiet first ticks after a reset stay quiet.
-    if (!m_recv.choking && m_send.interested && m_outstanding.size() < m_pipeline && may_send_now())
+    // pipeline per tick; but a few at a time: one request per block would cost a send (and
+    // on loopback the peer's whole receive path) for every 16 KiB. The quiet first ticks
+    // after a reset stay quiet.
+    if (!m_recv.choking && m_send.interested && m_outstanding.size() + refill_step() <= m_pipeline
+        && may_send_now())
         run_send(true);
     return m_open ? step::stop : step::closed;
 }

@@ -242,18 +242,12 @@ BlockHandle MappedFile::GetBlock(std::uint32_t index, bool for_writing, bool pop
             m_errno = err;
             throw base_error(err::mapping_unusable);
         }
-        if (populate && for_writing)
-        {
-            // Blocks of a piece arrive one after the other and neighbouring pieces share the
-            // window: fault in the whole window (within the file) at once, which lets the
-            // page cache take it as one huge page where it can.
-            const std::uint64_t stop = std::min({end, m_length, on_disk});
-            v.populate(0, static_cast<std::size_t>(stop - start), true);
-        }
-        else if (populate)
-        {
-            v.populate(skip, length, false);
-        }
+        // Fault in the block's own pages in one call, not one fault per page as the copy
+        // touches them. Only the block's: pieces arrive in random order, so the rest of the
+        // window belongs to pieces that come much later (or never, an unselected file), and
+        // every page table entry set here costs again when the view is unmapped.
+        if (populate)
+            v.populate(skip, length, for_writing);
         auto view = std::make_unique<BlockView>(std::move(v), skip, length, for_writing);
         view->m_owner = this;
         view->m_slot = index;
