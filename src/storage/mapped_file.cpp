@@ -326,6 +326,17 @@ void MappedFile::trim_idle() noexcept
     m_idle.erase(m_idle.begin(), m_idle.begin() + static_cast<std::ptrdiff_t>(excess));
 }
 
+void MappedFile::release_idle(std::uint32_t index) noexcept
+{
+    if (index >= m_blocks.size())
+        return;
+    BlockView* view = m_blocks[index];
+    if (view == nullptr || view->m_refs != 0)
+        return;
+    std::erase(m_idle, view);
+    drop_idle(view);
+}
+
 void MappedFile::set_idle_views(std::uint32_t count) noexcept
 {
     m_idle_limit = count;

@@ -117,6 +117,11 @@ public:
 
     [[nodiscard]] std::size_t idle_blocks() const noexcept { return m_idle.size(); }
 
+    // Unmaps block `index`'s view now if it is only kept for reuse (no handle holds it): a
+    // verified piece is not written again, and its pages would otherwise count as the
+    // process's memory until other views pushed it out.
+    void release_idle(std::uint32_t index) noexcept;
+
     static constexpr std::uint32_t default_idle_views = 4;
 
 private:

@@ -635,6 +635,8 @@ write_result torrent_data::write_block_and_verify(
         piece_buffer piece = m_storage.read_piece(index, false, true, true);
         if (m_storage.check_piece(piece))
         {
+            piece.release();
+            m_storage.release_piece_views(index);
             if (!save_have_state(index))
                 return write_result::disk_failed;
             m_picker->piece_passed(index);

@@ -89,6 +89,24 @@ void torrent_storage::set_idle_views(std::uint32_t count) noexcept
     }
 }
 
+void torrent_storage::release_piece_views(std::uint32_t index) noexcept
+{
+    if (index >= piece_count())
+        return;
+    const std::uint32_t pl = m_layout.piece_length;
+    const std::uint64_t start = std::uint64_t{index} * pl;
+    const std::uint64_t end = start + piece_size(index);
+    const std::vector<file_entry>& files = m_layout.files;
+    for (std::size_t k = first_file_of(files, start); k < files.size(); ++k)
+    {
+        const file_entry& f = files[k];
+        if (f.offset >= end)
+            break;
+        if (f.size != 0 && !f.pad)
+            m_mapped[k]->release_idle(index - static_cast<std::uint32_t>(f.offset / pl));
+    }
+}
+
 bool torrent_storage::piece_on_disk(std::uint32_t index) const noexcept
 {
     if (index >= piece_count())

@@ -136,6 +136,10 @@ public:
     [[nodiscard]] std::int64_t
     transfer_block(block_request& block, const std::byte* source, std::byte* destination) noexcept;
 
+    // Unmaps the views of piece `index` that nothing holds any more (see
+    // MappedFile::release_idle): called once the piece is verified.
+    void release_piece_views(std::uint32_t index) noexcept;
+
     // transfer_block with a source of exactly block.length bytes; true on success.
     [[nodiscard]] bool write_block(block_request& block, std::span<const std::byte> data) noexcept;
 
