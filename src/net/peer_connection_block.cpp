@@ -102,10 +102,11 @@ PeerConnection::step PeerConnection::receive_block()
 
     // Ask for more at once instead of at the next tick, so one peer is not capped at a
     // pipeline per tick; but a few at a time: one request per block would cost a send (and
-    // on loopback the peer's whole receive path) for every 16 KiB. The quiet first ticks
-    // after a reset stay quiet.
-    if (!m_recv.choking && m_send.interested && m_outstanding.size() + refill_step() <= m_pipeline
-        && may_send_now())
+    // on loopback the peer's whole receive path) for every 16 KiB. What a tick composed
+    // goes out now either way. The quiet first ticks after a reset stay quiet.
+    const bool refill =
+        !m_recv.choking && m_send.interested && m_outstanding.size() + refill_step() <= m_pipeline;
+    if ((refill || m_send_state == send_state::buffer) && may_send_now())
         run_send(true);
     return m_open ? step::stop : step::closed;
 }

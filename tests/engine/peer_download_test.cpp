@@ -95,6 +95,38 @@ TEST(PeerDownload, EagerComposingAsksAgainAsSoonAsABlockIsStored)
     EXPECT_EQ(rig.last_connection()->outstanding().size(), 16u);
 }
 
+TEST(PeerDownload, StoredBlocksRefillThePipelineAFewRequestsAtATime)
+{
+    wire_rig rig(rig_options{.piece_length = 262144, .size = 4 * 262144});
+    scripted_peer seed = unchoking_seed(rig);
+    PeerConnection* c = rig.last_connection();
+    std::deque<wire_message> asked;
+    for (const wire_message& m : seed.messages())
+        if (m.id == wire::request)
+            asked.push_back(m);
+    ASSERT_EQ(asked.size(), 16u);
+    const std::size_t step = c->refill_step();
+    ASSERT_GT(step, 1u);
+    // One block at a time: requests go out only once `step` slots are free, all together,
+    // and the pipeline never runs lower than that.
+    std::size_t sent = 0;
+    for (int i = 0; i < 12; ++i)
+    {
+        serve_requests(seed, rig.torrent, wire_messages{asked.front()});
+        asked.pop_front();
+        rig.pump(10);
+        const wire_messages now = seed.messages();
+        const std::size_t n = count(now, wire::request);
+        EXPECT_TRUE(n == 0 || n == step) << n;
+        for (const wire_message& m : now)
+            if (m.id == wire::request)
+                asked.push_back(m);
+        sent += n;
+        EXPECT_GE(c->outstanding().size() + step, c->pipeline());
+    }
+    EXPECT_EQ(sent, 12u);
+}
+
 TEST(PeerDownload, BurstOfBlocksIsStoredInShortRunsAndNothingReadAheadIsForgotten)
 {
     // Blocks and a choke arrive in one burst. One readable report stores a few blocks; the
@@ -258,7 +290,7 @@ TEST(PeerDownload, PipelineFollowsThePeersRate)
     }
     EXPECT_NEAR(static_cast<double>(c->pipeline()), 200.0, 20.0);
     serve(0);
-    EXPECT_GT(asked.size() + 8, c->pipeline()) << "the requests follow the pipeline";
+    EXPECT_GT(asked.size() + c->refill_step() + 8, c->pipeline()) << "the requests follow the pipeline";
     EXPECT_LE(c->outstanding().size(), c->pipeline());
     // A block a second: back to the floor.
     for (int i = 0; i < 8; ++i)

@@ -1,6 +1,8 @@
 #include "storage/torrent_manager.h"
 
+#include <cctype>
 #include <csignal>
+#include <fstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -26,6 +28,29 @@ using test::temp_dir;
 std::span<const std::byte> bytes_of(std::string_view s)
 {
     return {reinterpret_cast<const std::byte*>(s.data()), s.size()};
+}
+
+// Bytes of `path` that this process has mapped and resident (the Rss of its mappings).
+std::uint64_t mapped_resident(const std::string& path)
+{
+    std::ifstream smaps("/proc/self/smaps");
+    std::uint64_t kib = 0;
+    bool ours = false;
+    for (std::string line; std::getline(smaps, line);)
+    {
+        if (line.starts_with("Rss:"))
+        {
+            if (ours)
+                kib += std::stoull(line.substr(4));
+        }
+        else if (
+            !line.empty() && std::isxdigit(static_cast<unsigned char>(line[0])) != 0
+            && line.find('-') != std::string::npos && line.find(' ') != std::string::npos)
+        {
+            ours = line.ends_with(" " + path);
+        }
+    }
+    return kib * 1024;
 }
 
 class TorrentManagerTest : public ::testing::Test
@@ -72,6 +97,14 @@ protected:
                 t.info_hash, 7, b, bytes_of(std::string_view(piece).substr(at, len)));
         }
         return r;
+    }
+
+    write_result send_block(const test::made_torrent& t, std::uint32_t index, std::uint32_t at)
+    {
+        block_request b{index, at, 16384, nullptr, 0};
+        const std::uint64_t start = std::uint64_t{index} * t.piece_length + at;
+        return manager.write_block_and_verify(
+            t.info_hash, 7, b, bytes_of(std::string_view(t.payload).substr(start, 16384)));
     }
 
     temp_dir dir;
@@ -438,6 +471,37 @@ TEST_F(TorrentManagerTest, KilledWriterLeavesOnlyVerifiedPieces)
             EXPECT_TRUE(verified.test(i)) << "piece " << i << " was saved but does not verify";
         }
     }
+}
+
+TEST_F(TorrentManagerTest, PiecesInRandomOrderKeepOnlyThePiecesInProgressMapped)
+{
+    // Sixteen 256 KiB pieces, eight to a 2 MiB mapping window, two in progress at a time.
+    const std::uint32_t pl = 262144;
+    const auto t = test::make_single_file("f", test::pattern_bytes(16 * pl, 3), pl);
+    ASSERT_EQ(add(t, dir / "home"), add_result::added);
+    const auto data = manager.find_torrent(t.info_hash);
+    ASSERT_NE(data, nullptr);
+    const std::string path = dir / "save/f";
+    const std::vector<std::uint32_t> order{9, 2, 14, 5, 0, 11, 7, 3, 15, 1, 12, 6, 10, 4, 13, 8};
+    for (std::size_t k = 0; k < order.size(); k += 2)
+    {
+        for (std::uint32_t at = 0; at < pl; at += 16384)
+        {
+            EXPECT_NE(send_block(t, order[k], at), write_result::nothing_stored);
+            EXPECT_NE(send_block(t, order[k + 1], at), write_result::nothing_stored);
+            // Only the blocks' own pages are faulted in, not the rest of their windows.
+            if (at == pl / 2)
+                EXPECT_LE(mapped_resident(path), 2 * std::uint64_t{pl}) << "pieces " << order[k];
+        }
+        EXPECT_TRUE(data->storage().have().test(order[k]));
+        EXPECT_TRUE(data->storage().have().test(order[k + 1]));
+        // A verified piece is not written again: nothing of it stays mapped.
+        EXPECT_EQ(data->storage().mapped_file(0).mapped_blocks(), 0u) << "pieces " << order[k];
+        EXPECT_EQ(mapped_resident(path), 0u);
+    }
+    EXPECT_TRUE(data->storage().have().all());
+    EXPECT_EQ(pickers.back()->passed.size(), 16u);
+    EXPECT_EQ(test::read_file(path), t.payload);
 }
 
 } // namespace
