@@ -491,7 +491,9 @@ TEST_F(TorrentManagerTest, PiecesInRandomOrderKeepOnlyThePiecesInProgressMapped)
             EXPECT_NE(send_block(t, order[k + 1], at), write_result::nothing_stored);
             // Only the blocks' own pages are faulted in, not the rest of their windows.
             if (at == pl / 2)
+            {
                 EXPECT_LE(mapped_resident(path), 2 * std::uint64_t{pl}) << "pieces " << order[k];
+            }
         }
         EXPECT_TRUE(data->storage().have().test(order[k]));
         EXPECT_TRUE(data->storage().have().test(order[k + 1]));
