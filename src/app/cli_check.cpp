@@ -18,6 +18,7 @@
 
 #include "base/event.h"
 #include "base/paths.h"
+#include "base/text.h"
 #include "storage/torrent_manager.h"
 #include "ui/result_text.h"
 
@@ -34,28 +35,6 @@ constexpr int exit_interrupted = 8;
 void usage()
 {
     std::fprintf(stderr, "usage: zorvik-cli check [--fast] FILE.torrent SAVE_FOLDER\n");
-}
-
-// File names from a .torrent are raw bytes: control characters are shown as \xNN so that
-// every file stays on its line.
-std::string printable(std::string_view text)
-{
-    std::string out;
-    for (const char ch : text)
-    {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F || c == '\\')
-        {
-            char buf[5];
-            std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned>(c));
-            out += buf;
-        }
-        else
-        {
-            out += ch;
-        }
-    }
-    return out;
 }
 
 // Turns SIGINT and SIGTERM into the check's stop event, so an interrupted check still
@@ -106,12 +85,12 @@ std::string display_path(const torrent::torrent_storage& storage, std::size_t i)
 {
     const torrent::file_entry& f = storage.files()[i];
     if (!storage.multi_file())
-        return printable(storage.name());
-    std::string out = printable(storage.name());
+        return torrent::printable_text(storage.name());
+    std::string out = torrent::printable_text(storage.name());
     for (const std::string& c : f.path)
     {
         out += '/';
-        out += printable(c);
+        out += torrent::printable_text(c);
     }
     return out;
 }
