@@ -4,18 +4,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cinttypes>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <pthread.h>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
+#include "app/stop_signals.h"
 #include "base/event.h"
 #include "base/paths.h"
 #include "base/text.h"
@@ -36,49 +35,6 @@ void usage()
 {
     std::fprintf(stderr, "usage: zorvik-cli check [--fast] FILE.torrent SAVE_FOLDER\n");
 }
-
-// Turns SIGINT and SIGTERM into the check's stop event, so an interrupted check still
-// closes its files and removes its scratch folder.
-class interrupt_watch
-{
-public:
-    explicit interrupt_watch(torrent::event& stop)
-    {
-        sigemptyset(&m_set);
-        sigaddset(&m_set, SIGINT);
-        sigaddset(&m_set, SIGTERM);
-        sigaddset(&m_set, SIGUSR1);
-        pthread_sigmask(SIG_BLOCK, &m_set, nullptr);
-        m_thread = std::thread(
-            [this, &stop]
-            {
-                int sig = 0;
-                sigwait(&m_set, &sig);
-                if (sig != SIGUSR1)
-                {
-                    m_interrupted.store(true);
-                    stop.set();
-                }
-            });
-    }
-
-    ~interrupt_watch()
-    {
-        pthread_kill(m_thread.native_handle(), SIGUSR1);
-        m_thread.join();
-        pthread_sigmask(SIG_UNBLOCK, &m_set, nullptr);
-    }
-
-    interrupt_watch(const interrupt_watch&) = delete;
-    interrupt_watch& operator=(const interrupt_watch&) = delete;
-
-    [[nodiscard]] bool interrupted() const noexcept { return m_interrupted.load(); }
-
-private:
-    sigset_t m_set{};
-    std::atomic<bool> m_interrupted{false};
-    std::thread m_thread;
-};
 
 // The path a file is shown under: the torrent name, then its components.
 std::string display_path(const torrent::torrent_storage& storage, std::size_t i)
@@ -204,11 +160,29 @@ int run_check(std::span<char* const> args)
     std::int64_t found = 0;
     bool interrupted = false;
     {
-        interrupt_watch watch(stop);
-        // Unpaced, the pieces are hashed on every core (at most four).
-        const unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
-        found = data->check_existing_data({}, stop, fast ? 0 : 100, fast ? cores : 1);
-        interrupted = watch.interrupted();
+        // The check runs beside this thread, which turns SIGINT and SIGTERM into its stop
+        // event, so an interrupted check still closes its files.
+        torrent::stop_signals stops;
+        std::atomic<bool> done{false};
+        std::thread check(
+            [&]
+            {
+                // Unpaced, the pieces are hashed on every core (at most four).
+                const unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+                found = data->check_existing_data({}, stop, fast ? 0 : 100, fast ? cores : 1);
+                done.store(true);
+                stops.wake();
+            });
+        while (!done.load())
+        {
+            if (stops.wait_for(std::chrono::milliseconds{200}))
+            {
+                interrupted = true;
+                stop.set();
+                break;
+            }
+        }
+        check.join();
     }
     int status = exit_ok;
     if (found == torrent::check_stopped || interrupted)
