@@ -134,12 +134,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     record.endpoint.ip = 0x7F000001;
     record.endpoint.port = 6881;
     record.live = 1;
-    record.socket = ours.get();
+    record.socket = std::move(ours);
     BitTorrentRecognizer recognizer(*f.pool);
     const std::span<const std::byte> bytes(reinterpret_cast<const std::byte*>(first.data()), first.size());
     if (recognizer.recognize(bytes, record, 0, 0) != recognize_result::taken)
         std::abort();
-    static_cast<void>(ours.release());
 
     // The rest over the socket, in pieces, with time moving (ticks, keep-alives, resumes).
     std::size_t at = half;

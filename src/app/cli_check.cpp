@@ -4,20 +4,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cinttypes>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <pthread.h>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
+#include "app/stop_signals.h"
 #include "base/event.h"
 #include "base/paths.h"
+#include "base/text.h"
 #include "storage/torrent_manager.h"
 #include "ui/result_text.h"
 
@@ -36,82 +36,17 @@ void usage()
     std::fprintf(stderr, "usage: zorvik-cli check [--fast] FILE.torrent SAVE_FOLDER\n");
 }
 
-// File names from a .torrent are raw bytes: control characters are shown as \xNN so that
-// every file stays on its line.
-std::string printable(std::string_view text)
-{
-    std::string out;
-    for (const char ch : text)
-    {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F || c == '\\')
-        {
-            char buf[5];
-            std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned>(c));
-            out += buf;
-        }
-        else
-        {
-            out += ch;
-        }
-    }
-    return out;
-}
-
-// Turns SIGINT and SIGTERM into the check's stop event, so an interrupted check still
-// closes its files and removes its scratch folder.
-class interrupt_watch
-{
-public:
-    explicit interrupt_watch(torrent::event& stop)
-    {
-        sigemptyset(&m_set);
-        sigaddset(&m_set, SIGINT);
-        sigaddset(&m_set, SIGTERM);
-        sigaddset(&m_set, SIGUSR1);
-        pthread_sigmask(SIG_BLOCK, &m_set, nullptr);
-        m_thread = std::thread(
-            [this, &stop]
-            {
-                int sig = 0;
-                sigwait(&m_set, &sig);
-                if (sig != SIGUSR1)
-                {
-                    m_interrupted.store(true);
-                    stop.set();
-                }
-            });
-    }
-
-    ~interrupt_watch()
-    {
-        pthread_kill(m_thread.native_handle(), SIGUSR1);
-        m_thread.join();
-        pthread_sigmask(SIG_UNBLOCK, &m_set, nullptr);
-    }
-
-    interrupt_watch(const interrupt_watch&) = delete;
-    interrupt_watch& operator=(const interrupt_watch&) = delete;
-
-    [[nodiscard]] bool interrupted() const noexcept { return m_interrupted.load(); }
-
-private:
-    sigset_t m_set{};
-    std::atomic<bool> m_interrupted{false};
-    std::thread m_thread;
-};
-
 // The path a file is shown under: the torrent name, then its components.
 std::string display_path(const torrent::torrent_storage& storage, std::size_t i)
 {
     const torrent::file_entry& f = storage.files()[i];
     if (!storage.multi_file())
-        return printable(storage.name());
-    std::string out = printable(storage.name());
+        return torrent::printable_text(storage.name());
+    std::string out = torrent::printable_text(storage.name());
     for (const std::string& c : f.path)
     {
         out += '/';
-        out += printable(c);
+        out += torrent::printable_text(c);
     }
     return out;
 }
@@ -225,11 +160,29 @@ int run_check(std::span<char* const> args)
     std::int64_t found = 0;
     bool interrupted = false;
     {
-        interrupt_watch watch(stop);
-        // Unpaced, the pieces are hashed on every core (at most four).
-        const unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
-        found = data->check_existing_data({}, stop, fast ? 0 : 100, fast ? cores : 1);
-        interrupted = watch.interrupted();
+        // The check runs beside this thread, which turns SIGINT and SIGTERM into its stop
+        // event, so an interrupted check still closes its files.
+        torrent::stop_signals stops;
+        std::atomic<bool> done{false};
+        std::thread check(
+            [&]
+            {
+                // Unpaced, the pieces are hashed on every core (at most four).
+                const unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+                found = data->check_existing_data({}, stop, fast ? 0 : 100, fast ? cores : 1);
+                done.store(true);
+                stops.wake();
+            });
+        while (!done.load())
+        {
+            if (stops.wait_for(std::chrono::milliseconds{200}))
+            {
+                interrupted = true;
+                stop.set();
+                break;
+            }
+        }
+        check.join();
     }
     int status = exit_ok;
     if (found == torrent::check_stopped || interrupted)

@@ -1,9 +1,9 @@
 // zorvik-cli get: the engine without a window, for scripts, servers and the swarm tests.
 #include "app/cli_get.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -11,6 +11,7 @@
 #include "app/cli_get_options.h"
 #include "app/cli_get_progress.h"
 #include "app/headless_session.h"
+#include "app/stop_signals.h"
 
 namespace zorvik::cli
 {
@@ -18,9 +19,10 @@ namespace
 {
 
 // The main loop's turn: short enough that the end of a download (-ut0 ends the program
-// there) and a signal are seen at once, long enough to cost nothing (a turn copies a few
-// counters). 200 ms added 100 ms on average to every download's time.
-constexpr long turn_ns = 20L * 1000 * 1000;
+// there) is seen at once, long enough to cost nothing (a turn copies a few counters; a
+// stop signal ends the turn at once). 200 ms added 100 ms on average to every download's
+// time.
+constexpr std::chrono::milliseconds turn{20};
 
 void usage(std::FILE* out)
 {
@@ -37,39 +39,6 @@ void usage(std::FILE* out)
         "  --peer IP:PORT     also connect to this peer (repeatable)\n"
         "Ctrl-C (SIGINT) or SIGTERM stops every torrent with a last announce and ends.\n");
 }
-
-// Blocks SIGINT and SIGTERM in this thread before the engine starts its own threads, so
-// they inherit the mask and the signals wait for the main loop to take them. A signal the
-// parent set to be ignored stays ignored (the kernel drops it even while it is blocked):
-// a script's background job keeps ignoring Ctrl-C, as shells intend.
-class blocked_stop_signals
-{
-public:
-    blocked_stop_signals()
-    {
-        sigemptyset(&m_set);
-        sigaddset(&m_set, SIGINT);
-        sigaddset(&m_set, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &m_set, &m_old);
-    }
-
-    ~blocked_stop_signals() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
-
-    blocked_stop_signals(const blocked_stop_signals&) = delete;
-    blocked_stop_signals& operator=(const blocked_stop_signals&) = delete;
-
-    // Waits one turn for a stop signal; true when one came.
-    [[nodiscard]] bool wait_turn() const
-    {
-        const timespec turn{0, turn_ns};
-        const int sig = sigtimedwait(&m_set, nullptr, &turn);
-        return sig == SIGINT || sig == SIGTERM;
-    }
-
-private:
-    sigset_t m_set{};
-    sigset_t m_old{};
-};
 
 } // namespace
 
@@ -90,14 +59,14 @@ int run_get(std::span<char* const> args)
     }
 
     std::signal(SIGPIPE, SIG_IGN);
-    const blocked_stop_signals signals;
+    torrent::stop_signals stops;
     progress_printer out(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
     headless_session session(parsed.options, out);
     if (const int status = session.start(); status != get_exit::ok)
         return status;
     while (!session.finished())
     {
-        if (signals.wait_turn())
+        if (stops.wait_for(turn))
         {
             out.message("zorvik-cli get: stopping");
             session.stop(true);

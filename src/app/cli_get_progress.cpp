@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
+#include "base/text.h"
 #include "engine/task_view.h"
 #include "ui/number_format.h"
-#include "ui/result_text.h"
 #include "ui/ui_text.h"
 
 namespace zorvik::cli

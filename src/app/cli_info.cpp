@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/text.h"
 #include "metainfo/base_error.h"
 #include "metainfo/info_layout.h"
 #include "metainfo/torrent_metainfo.h"
@@ -23,34 +24,6 @@ constexpr int exit_ok = 0;
 constexpr int exit_usage = 1;
 constexpr int exit_invalid = 2;
 constexpr int exit_unreadable = 3;
-
-// Text from a .torrent is raw bytes: control characters (a newline in a file name, terminal
-// escape sequences) are shown as \xNN so that every item stays on its line and the
-// terminal is never driven by the file. A backslash is doubled to keep the form unambiguous.
-std::string printable(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (const char ch : text)
-    {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F)
-        {
-            char buf[5];
-            std::snprintf(buf, sizeof(buf), "\\x%02X", static_cast<unsigned>(c));
-            out += buf;
-        }
-        else if (c == '\\')
-        {
-            out += "\\\\";
-        }
-        else
-        {
-            out += ch;
-        }
-    }
-    return out;
-}
 
 // "1234567 bytes (1.18 MiB)": the exact byte count, then a rounded binary-unit form.
 std::string size_text(std::uint64_t bytes)
@@ -96,7 +69,7 @@ void print_layout(
     const torrent::info_layout& layout,
     const std::vector<std::string>& urls)
 {
-    std::printf("Name:         %s\n", printable(layout.name).c_str());
+    std::printf("Name:         %s\n", torrent::printable_text(layout.name).c_str());
     std::printf("Info-hash:    %s\n", meta.info_hash_text().c_str());
     std::printf("Layout:       %s\n", layout.multi_file ? "multi-file" : "single-file");
     std::printf("Piece length: %s\n", size_text(layout.piece_length).c_str());
@@ -113,11 +86,21 @@ void print_layout(
             f.first_piece,
             f.end_piece,
             f.placeholder || f.pad ? ", padding" : "",
-            printable(display_path(layout, f)).c_str());
+            torrent::printable_text(display_path(layout, f)).c_str());
     }
     std::printf("Trackers:     %zu\n", urls.size());
     for (std::size_t i = 0; i < urls.size(); ++i)
-        std::printf("  tracker %zu: %s\n", i, printable(urls[i]).c_str());
+        std::printf("  tracker %zu: %s\n", i, torrent::printable_text(urls[i]).c_str());
+}
+
+int invalid(const std::string& shown, const std::string& why)
+{
+    std::fprintf(
+        stderr,
+        "zorvik-cli info: %s is not a valid torrent: %s\n",
+        shown.c_str(),
+        torrent::printable_text(why).c_str());
+    return exit_invalid;
 }
 
 } // namespace
@@ -132,24 +115,23 @@ int run_info(std::span<char* const> args)
         return exit_usage;
     }
     const std::string path = args[0];
-    const std::string shown = printable(path);
+    const std::string shown = torrent::printable_text(path);
 
     std::string why;
     torrent::metainfo_result loaded = torrent::metainfo_result::invalid;
     const auto meta = torrent::torrent_metainfo::load_file(path, loaded, &why);
     if (loaded == torrent::metainfo_result::unreadable)
     {
-        std::fprintf(stderr, "zorvik-cli info: cannot read %s: %s\n", shown.c_str(), printable(why).c_str());
+        std::fprintf(
+            stderr,
+            "zorvik-cli info: cannot read %s: %s\n",
+            shown.c_str(),
+            torrent::printable_text(why).c_str());
         return exit_unreadable;
     }
     if (!meta)
     {
-        std::fprintf(
-            stderr,
-            "zorvik-cli info: %s is not a valid torrent: %s\n",
-            shown.c_str(),
-            printable(why).c_str());
-        return exit_invalid;
+        return invalid(shown, why);
     }
 
     torrent::info_layout layout;
@@ -161,12 +143,7 @@ int run_info(std::span<char* const> args)
     {
         if (why.empty())
             why = "error code " + std::to_string(e.code());
-        std::fprintf(
-            stderr,
-            "zorvik-cli info: %s is not a valid torrent: %s\n",
-            shown.c_str(),
-            printable(why).c_str());
-        return exit_invalid;
+        return invalid(shown, why);
     }
 
     std::vector<std::string> urls;

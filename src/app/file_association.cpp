@@ -8,6 +8,7 @@
 
 #include "base/data_folder.h"
 #include "base/paths.h"
+#include "base/text.h"
 
 namespace torrent
 {
@@ -60,33 +61,6 @@ std::string quoted_exec_argument(std::string_view arg)
     return out;
 }
 
-std::string_view trim(std::string_view s) noexcept
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool equal_ascii_nocase(std::string_view a, std::string_view b) noexcept
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-    {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 // The lines of a text, each with its own line end ("" for a last line without one).
 struct text_line
 {
@@ -116,7 +90,7 @@ std::vector<text_line> split_lines(std::string_view text)
 
 bool is_section_header(std::string_view body) noexcept
 {
-    const std::string_view t = trim(body);
+    const std::string_view t = trim_blanks(body);
     return t.size() >= 2 && t.front() == '[' && t.back() == ']';
 }
 
@@ -197,7 +171,7 @@ with_default_application(std::string_view mimeapps, std::string_view mime, std::
     {
         if (is_section_header(line.body))
         {
-            in_default = trim(line.body) == default_section;
+            in_default = trim_blanks(line.body) == default_section;
             out += line.body;
             out += line.end.empty() ? std::string_view("\n") : line.end;
             if (in_default && first_header_end == std::string::npos)
@@ -206,7 +180,7 @@ with_default_application(std::string_view mimeapps, std::string_view mime, std::
         }
         const auto eq = line.body.find('=');
         if (in_default && eq != std::string_view::npos
-            && equal_ascii_nocase(trim(line.body.substr(0, eq)), mime))
+            && equal_ascii_nocase(trim_blanks(line.body.substr(0, eq)), mime))
         {
             out += entry;
             replaced = true;
@@ -224,7 +198,7 @@ with_default_application(std::string_view mimeapps, std::string_view mime, std::
     }
     if (!out.empty() && out.back() != '\n')
         out += '\n';
-    if (!out.empty() && !lines.empty() && !trim(lines.back().body).empty())
+    if (!out.empty() && !lines.empty() && !trim_blanks(lines.back().body).empty())
         out += '\n';
     out += default_section;
     out += '\n';

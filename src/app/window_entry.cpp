@@ -4,10 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
 #include <memory>
 #include <span>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QEvent>
@@ -20,6 +18,7 @@
 #include "app/main_window.h"
 #include "app/prompt.h"
 #include "app/start_options.h"
+#include "app/stop_signals.h"
 #include "base/data_folder.h"
 #include "base/paths.h"
 #include "ui/language_file.h"
@@ -82,42 +81,20 @@ private:
 };
 
 // SIGTERM and SIGINT (a session that logs out, Ctrl-C in a terminal) end the program as
-// the close prompt's "Yes" does: the handler only writes a byte, the window's thread does
-// the rest.
-int stop_pipe[2] = {-1, -1};
-
-void on_stop_signal(int)
+// the close prompt's "Yes" does; the window's thread does the work.
+void watch_stop_signals(stop_signals& stops, MainWindow& window)
 {
-    const char byte = 1;
-    static_cast<void>(::write(stop_pipe[1], &byte, 1));
-}
-
-void watch_stop_signals(MainWindow& window)
-{
-    if (::pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (stops.fd() < 0)
         return;
-
-    struct sigaction action
-    {
-    };
-
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-    auto* notifier = new QSocketNotifier(stop_pipe[0], QSocketNotifier::Read, &window);
+    auto* notifier = new QSocketNotifier(stops.fd(), QSocketNotifier::Read, &window);
     QObject::connect(
         notifier,
         &QSocketNotifier::activated,
         &window,
-        [&window]
+        [&stops, &window]
         {
-            char bytes[16];
-            while (::read(stop_pipe[0], bytes, sizeof bytes) > 0)
-            {
-            }
-            window.EndProgram();
+            if (stops.wait_for(std::chrono::milliseconds{0}))
+                window.EndProgram();
         });
 }
 
@@ -164,13 +141,15 @@ int run_window_program(int argc, char** argv)
 
     // The window draws with the raster engine: no OpenGL implementation is loaded.
     ::setenv("QT_XCB_GL_INTEGRATION", "none", 0);
+    // Before the window, so it outlives the window's notifier.
+    stop_signals stops;
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     DialogPrompt prompt;
     MainWindow window(std::move(options), prompt);
     if (!sockets.path.empty())
         window.attachHandover(handover_listener::open(sockets.path));
-    watch_stop_signals(window);
+    watch_stop_signals(stops, window);
     std::unique_ptr<first_exposure_timer> timing;
     if (const char* launched = std::getenv("ZORVIK_TIMING"))
         timing = std::make_unique<first_exposure_timer>(window, std::atoll(launched));

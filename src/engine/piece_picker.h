@@ -115,8 +115,6 @@ public:
 
     [[nodiscard]] bool peer_complete(peer_key peer) const noexcept;
 
-    [[nodiscard]] bool peer_has(peer_key peer, std::uint32_t piece) const noexcept;
-
     // Number of peers that have the piece.
     [[nodiscard]] std::uint16_t availability(std::uint32_t piece) const noexcept
     {

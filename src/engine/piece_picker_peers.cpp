@@ -251,10 +251,4 @@ bool PiecePicker::peer_complete(peer_key peer) const noexcept
     return p != nullptr && p->has_bitfield && m_piece_count != 0 && p->count == m_piece_count;
 }
 
-bool PiecePicker::peer_has(peer_key peer, std::uint32_t piece) const noexcept
-{
-    const peer_entry* p = find_peer(peer);
-    return p != nullptr && p->has_bitfield && piece < m_piece_count && p->bits.test(piece);
-}
-
 } // namespace torrent

@@ -9,7 +9,7 @@ namespace torrent
 {
 
 // Counts transferred block bytes and caps them per second with a one-second window.
-// One for upload and one for download, shared by every task; owned by the main window.
+// One for upload and one for download, shared by every task; owned by the session controller.
 //
 // Runs on: the network thread counts bytes and asks whether a transfer must wait; the
 // window thread reads the total and sets the limit. Every field is atomic, so counting

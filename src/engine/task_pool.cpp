@@ -106,7 +106,6 @@ set_port_result TaskPool::SetPort(std::uint16_t port, network_options options)
     m_network = std::move(network);
     m_active_torrents = &m_network->torrents();
     m_port = m_network->listen_port();
-    m_network->set_task_pool(this);
 
     task_network net;
     net.loop = &m_network->net_thread()->loop();

@@ -50,7 +50,7 @@ enum class set_port_result : std::uint8_t
 // network root they run on. Opening takes the first free slot; the pool neither queues
 // nor schedules: an open that finds no free slot fails.
 //
-// Owner: the main window (or a driver program). Runs on: the window's thread; find_host
+// Owner: the session controller (or a driver program). Runs on: the owner's thread; find_host
 // is called by the poller thread (incoming handshakes).
 class TaskPool final : public peer_host_directory
 {

@@ -60,10 +60,11 @@ struct PeerView
     std::uint16_t flags = 0;
 };
 
-// The main window's display record of one task slot: a plain copy of the task's identity,
-// counters and peers, refreshed by the window's timer (at most once a second) without
+// A front end's display record of one task slot: a plain copy of the task's identity,
+// counters and peers, refreshed by the front end's timer (at most once a second) without
 // taking the engine's locks for the counters. It also owns the task's stop event.
-// Owner: the main window (one per task slot). Runs on: the window's thread.
+// Owner: the main window or zorvik-cli get's session (one per task slot). Runs on: its
+// owner's thread.
 struct TaskView
 {
     Task* task = nullptr; // none while no task is bound

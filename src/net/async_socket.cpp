@@ -161,13 +161,6 @@ void AsyncSocket::drop_read()
     reselect();
 }
 
-void AsyncSocket::drop_write()
-{
-    m_mask &= ~net_event_write;
-    m_write_armed = false;
-    reselect();
-}
-
 int AsyncSocket::close(int error, bool notify)
 {
     int result = 0;

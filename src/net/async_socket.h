@@ -78,7 +78,6 @@ public:
 
     virtual void want_write(); // mask |= write | close
     virtual void drop_read();
-    virtual void drop_write();
 
     // Unregisters and closes the socket (if open); with notify, answers the owner's
     // on_closed(error), otherwise the result of closing (0 when nothing was open).

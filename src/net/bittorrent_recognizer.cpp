@@ -24,11 +24,13 @@ recognize_result BitTorrentRecognizer::recognize(
     ConnectionRecord copy;
     copy.endpoint = record.endpoint;
     copy.live = record.live;
-    copy.socket = record.socket;
+    copy.socket = std::move(record.socket);
     copy.owner = record.owner;
     copy.carry_after(input, wire::handshake_size);
     const accept_result r =
         accept_incoming(copy, hash, input.subspan(wire::peer_id_offset, wire::peer_id_size));
+    // A socket not taken goes back to the poller's object, which closes it.
+    record.socket = std::move(copy.socket);
     return r == accept_result::taken ? recognize_result::taken : recognize_result::reject;
 }
 
@@ -61,16 +63,17 @@ accept_result BitTorrentRecognizer::accept_incoming(
     slot->id_registered.store(id_text.size() == wire::peer_id_size);
     slot->outgoing.store(false);
 
-    const int socket = record.socket;
     std::vector<std::byte> carried = std::move(record.carried);
+    // The call waits for its answer, so the socket is moved out of the record only when
+    // the network thread runs it.
     const int taken = host->network_loop().call(
-        [host, slot, socket, peer_id, &carried]() -> int
+        [host, slot, &record, peer_id, &carried]() -> int
         {
             PeerConnection& connection = PeerConnection::ready_for(*host, *slot);
             // The poller read the handshake: the next bytes are a message length.
             connection.prepare_incoming(std::move(carried));
             host->set_peer_id(*slot, peer_id);
-            connection.attach(unique_fd(socket), PeerConnection::socket_mask);
+            connection.attach(std::move(record.socket), PeerConnection::socket_mask);
             return 1;
         });
     if (taken != 1)

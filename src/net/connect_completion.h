@@ -23,8 +23,8 @@ class ConnectCompletion
 public:
     virtual ~ConnectCompletion() = default;
 
-    // `record.owner` is the OutgoingConnect; `record.socket` its socket, which the handler
-    // owns from the moment it answers `taken`.
+    // `record.owner` is the OutgoingConnect; `record.socket` its socket, which a handler
+    // that answers `taken` has moved out; a socket left in the record stays with the attempt.
     [[nodiscard]] virtual completion_result complete(ConnectionRecord& record) = 0;
 };
 

@@ -29,16 +29,16 @@ completion_result PeerConnectCompletion::complete(ConnectionRecord& record)
             return completion_result::refused;
         }
 
-        const int socket = record.socket;
+        // The call waits for its answer: the socket leaves the record only if it runs.
         const int taken = host->network_loop().call(
-            [host, slot, socket, generation]() -> int
+            [host, slot, &record, generation]() -> int
             {
                 // Checked again where it matters: the task may have closed meanwhile.
                 if (host->generation() != generation)
                     return -1;
                 PeerConnection& connection = PeerConnection::ready_for(*host, *slot);
                 slot->outgoing.store(true);
-                connection.attach(unique_fd(socket), PeerConnection::socket_mask);
+                connection.attach(std::move(record.socket), PeerConnection::socket_mask);
                 return 1;
             });
         if (taken == 1)

@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/event.h"
 #include "base/tick.h"
 #include "base/unique_fd.h"
 #include "net/polled_socket.h"
@@ -49,7 +48,7 @@ public:
 
     // Starts the thread; false when it is already running (or the poller is not valid).
     bool start();
-    // Asks the thread to end and wakes it, waits up to 40 x 100 ms, then joins it.
+    // Asks the thread to end, wakes it and joins it (it ends within one pass).
     void stop();
 
     [[nodiscard]] bool running() const noexcept { return m_thread.joinable(); }
@@ -118,7 +117,6 @@ private:
 
     std::atomic<bool> m_stop{true};
     std::thread m_thread;
-    event m_ended;
     std::atomic<std::uint64_t> m_failed_passes{0};
 
     // Touched only by the service pass (poller thread).

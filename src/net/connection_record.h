@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "net/peer_endpoint.h"
 
 namespace torrent
@@ -13,8 +14,9 @@ namespace torrent
 class PolledSocket;
 
 // The unit the poller hands to handshake recognizers and connect completions: who the
-// peer is, the socket (borrowed: it stays with `owner` unless the receiver answers that it
-// took it) and the poller object it came from.
+// peer is, the socket and the poller object it came from. The record owns the socket while
+// it is shown: a receiver that takes it moves it out (and answers that it took it); what
+// is left in the record goes back to `owner`. Move-only, like the socket.
 struct ConnectionRecord
 {
     // Length of the BitTorrent handshake that opens every peer connection.
@@ -22,7 +24,7 @@ struct ConnectionRecord
 
     PeerEndpoint endpoint;
     std::uint16_t live = 0; // 1 when filled from a live socket
-    int socket = -1;
+    unique_fd socket;
     PolledSocket* owner = nullptr;
     // Bytes the peer sent after its handshake that were read together with it. Whoever
     // takes the socket must treat them as the first bytes of the stream that follows, or

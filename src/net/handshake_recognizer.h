@@ -29,9 +29,8 @@ public:
     virtual ~HandshakeRecognizer() = default;
 
     // `input`: every byte read from the socket so far; `created`: when the socket was
-    // accepted; `now`: the pass's time. A recognizer that answers `taken` owns
-    // `record.socket` from then on and keeps any bytes past the handshake in
-    // `record.carried`.
+    // accepted; `now`: the pass's time. A recognizer that answers `taken` has moved
+    // `record.socket` out and keeps any bytes past the handshake in `record.carried`.
     [[nodiscard]] virtual recognize_result
     recognize(std::span<const std::byte> input, ConnectionRecord& record, tick_t created, tick_t now) = 0;
 };

@@ -1,5 +1,6 @@
 #include "net/incoming_connection.h"
 
+#include "base/assert.h"
 #include "net/handshake_dispatcher.h"
 
 namespace torrent
@@ -17,7 +18,7 @@ IncomingConnection::~IncomingConnection() = default;
 void IncomingConnection::attach(unique_fd socket, std::uint32_t peer_ip, std::uint16_t peer_port)
 {
     m_accepted = true;
-    m_socket = std::move(socket);
+    m_record.socket = std::move(socket);
     PeerEndpoint& ep = m_record.endpoint;
     if (ep.ip == 0)
     {
@@ -31,7 +32,6 @@ void IncomingConnection::attach(unique_fd socket, std::uint32_t peer_ip, std::ui
     }
     ep.result = 0;
     m_record.live = 1;
-    m_record.socket = m_socket.get();
 }
 
 service_result IncomingConnection::service(const service_context& ctx)
@@ -49,9 +49,8 @@ service_result IncomingConnection::service(const service_context& ctx)
     case recognize_result::reject:
         return service_result::remove;
     case recognize_result::taken:
-        // The socket belongs to its peer connection now: removal must not close it.
-        static_cast<void>(m_socket.release());
-        m_record.socket = -1;
+        // The recognizer moved the socket out to its peer connection: removal closes nothing.
+        ZV_ASSERT(!m_record.socket);
         return service_result::remove;
     case recognize_result::not_mine:
     case recognize_result::need_more:

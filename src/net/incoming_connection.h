@@ -40,11 +40,12 @@ public:
         return net_event::read | net_event::write | net_event::close;
     }
 
-    [[nodiscard]] int socket() const override { return m_socket.get(); }
+    // The accepted socket lives in the record shown to the recognizers.
+    [[nodiscard]] int socket() const override { return m_record.socket.get(); }
 
     [[nodiscard]] service_result service(const service_context& ctx) override;
 
-    void close_hook() override { m_socket.reset(); }
+    void close_hook() override { m_record.socket.reset(); }
 
     [[nodiscard]] const ConnectionRecord& record() const noexcept { return m_record; }
 
@@ -55,7 +56,6 @@ public:
 private:
     HandshakeDispatcher* m_dispatcher;
     ConnectionRecord m_record;
-    unique_fd m_socket;
     bool m_accepted = false;
     tick_t m_created;
 };

@@ -19,9 +19,9 @@ struct net_status_detail
     std::uint16_t port = 0;
 };
 
-// What the network layer tells the window: the UPnP flags, sticky statuses and sound
-// signals. Implemented by the main window (and by zorvik-cli, which prints). Called from
-// the poller thread, so implementations only store or queue.
+// What the network layer tells the front end: the UPnP flags, sticky statuses and sound
+// signals. Implemented by the session controller's session_events, which both front ends
+// read. Called from the poller thread, so implementations only store or queue.
 class net_observer
 {
 public:

@@ -12,8 +12,6 @@ namespace torrent
 namespace
 {
 
-std::atomic<NetworkContext*> g_context{nullptr};
-
 null_net_observer& silent_observer()
 {
     static null_net_observer observer;
@@ -21,16 +19,6 @@ null_net_observer& silent_observer()
 }
 
 } // namespace
-
-NetworkContext* network_context() noexcept
-{
-    return g_context.load(std::memory_order_acquire);
-}
-
-void set_network_context(NetworkContext* context) noexcept
-{
-    g_context.store(context, std::memory_order_release);
-}
 
 NetworkContext::NetworkContext(network_options opts)
     : m_options(std::move(opts))
@@ -74,7 +62,6 @@ network_start_result NetworkContext::start()
     m_listen_port = port;
     set_external(port, ipv4_text(m_local_ip));
     m_peer_id = make_peer_id(m_local_ip, port);
-    m_task_pool.store(nullptr);
 
     m_net_thread = std::make_unique<NetUIThread>(m_clock);
     if (!m_net_thread->start())

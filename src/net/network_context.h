@@ -1,10 +1,8 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -22,7 +20,6 @@ namespace torrent
 class ConnectionPoller;
 class HandshakeDispatcher;
 class NetUIThread;
-class TaskPool; // engine type; the network layer only holds the pointer for it
 class net_observer;
 
 // What network start-up needs, as a plain struct (the window fills it in).
@@ -56,10 +53,9 @@ enum class network_start_result : std::uint8_t
 
 // The network root object: owns the listener (through the poller), the poller thread, the
 // handshake dispatcher, the connect completion, the network thread, our peer id, the local
-// and external addresses, the pending-connect limit and the table of loaded torrents. Reached by the network
-// code through one global pointer that only the application sets (network_context()). Owner: the main window.
-// Runs on: started and shut down on the UI thread; the accessors are safe from any thread once start() has
-// returned.
+// and external addresses, the pending-connect limit and the table of loaded torrents. Handed to
+// the network code by reference, never through a global. Owner: TaskPool. Runs on: started and
+// shut down on the UI thread; the accessors are safe from any thread once start() has returned.
 class NetworkContext
 {
 public:
@@ -109,14 +105,6 @@ public:
 
     [[nodiscard]] NetUIThread* net_thread() const noexcept { return m_net_thread.get(); }
 
-    // Set by the main window once its task pool runs; null until then.
-    [[nodiscard]] TaskPool* task_pool() const noexcept { return m_task_pool.load(std::memory_order_acquire); }
-
-    void set_task_pool(TaskPool* pool) noexcept { m_task_pool.store(pool, std::memory_order_release); }
-
-    // Process-local lock for the engine's use of the context.
-    [[nodiscard]] std::mutex& lock() noexcept { return m_lock; }
-
     // The user turned UPnP on: the listener starts a mapping on its next pass (none is made
     // while one exists).
     void restart_port_mapping();
@@ -129,14 +117,12 @@ private:
     clock& m_clock;
     net_observer& m_observer;
 
-    std::mutex m_lock;
     torrent_manager m_torrents;
     pending_connect_limit m_connect_limit;
     external_address m_external;
     std::uint32_t m_local_ip = 0;
     std::uint16_t m_listen_port = PeerListener::no_port;
     std::string m_peer_id;
-    std::atomic<TaskPool*> m_task_pool{nullptr};
     bool m_start_called = false;
 
     std::unique_ptr<NetUIThread> m_net_thread;
@@ -146,10 +132,5 @@ private:
     std::unique_ptr<ConnectionPoller> m_poller;
     PeerListener* m_listener = nullptr; // owned by the poller
 };
-
-// The one process-wide network root, set and cleared only by the application (tests may
-// point it at their own). Null while networking is not up.
-[[nodiscard]] NetworkContext* network_context() noexcept;
-void set_network_context(NetworkContext* context) noexcept;
 
 } // namespace torrent

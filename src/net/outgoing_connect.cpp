@@ -1,5 +1,6 @@
 #include "net/outgoing_connect.h"
 
+#include "base/assert.h"
 #include "net/connect_completion.h"
 #include "net/connection_record.h"
 #include "net/peer_link.h"
@@ -75,11 +76,13 @@ service_result OutgoingConnect::service(const service_context& ctx)
     if (record.endpoint.result != 0)
         return service_result::remove; // refused or unreachable: close_hook reports it
 
-    record.socket = m_socket.get();
-    if (m_completion->complete(record) == completion_result::taken)
+    record.socket = std::move(m_socket);
+    const completion_result answer = m_completion->complete(record);
+    // Whatever was not taken comes back (a completion that took the socket left none).
+    m_socket = std::move(record.socket);
+    if (answer == completion_result::taken)
     {
-        // The socket now belongs to the peer connection.
-        static_cast<void>(m_socket.release());
+        ZV_ASSERT(!m_socket);
         return service_result::remove;
     }
 

@@ -53,13 +53,6 @@ int PolledSocket::connect(
     return -1;
 }
 
-ByteQueue& PolledSocket::output_queue()
-{
-    if (!m_output)
-        m_output = std::make_unique<ByteQueue>();
-    return *m_output;
-}
-
 short PolledSocket::poll_events() const
 {
     const std::uint32_t mask = event_mask();
@@ -67,8 +60,6 @@ short PolledSocket::poll_events() const
     if ((mask & (net_event::read | net_event::accept)) != 0)
         events |= POLLIN;
     if ((mask & net_event::connect) != 0)
-        events |= POLLOUT;
-    if ((mask & net_event::write) != 0 && m_output && !m_output->empty())
         events |= POLLOUT;
     if ((mask & net_event::close) != 0)
         events |= POLLRDHUP;
@@ -167,31 +158,6 @@ int PolledSocket::receive_input(std::size_t limit)
         if (limit != 0)
             left -= n;
     }
-}
-
-int PolledSocket::flush_output(long limit)
-{
-    const int fd = socket();
-    if (fd < 0)
-        return 0;
-    if (!m_output || m_output->empty())
-        return 1;
-    std::size_t sent = 0;
-    const std::size_t total = m_output->size();
-    std::size_t left = limit < 0 ? total : static_cast<std::size_t>(limit);
-    while (left > 0 && sent < total)
-    {
-        const std::size_t chunk = std::min(left, total - sent);
-        const ssize_t n = ::send(fd, m_output->data() + sent, chunk, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        sent += static_cast<std::size_t>(n);
-        left -= static_cast<std::size_t>(n);
-    }
-    m_output->consume(sent);
-    return 1;
 }
 
 unique_fd PolledSocket::open_connect(

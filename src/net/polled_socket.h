@@ -60,9 +60,6 @@ public:
     PolledSocket& operator=(const PolledSocket&) = delete;
     virtual ~PolledSocket();
 
-    // Sends from the output queue, at most `limit` bytes (-1 = no limit). 0 without a
-    // socket, otherwise 1.
-    virtual int flush_output(long limit);
     // Reads into the input queue, at most `limit` bytes (0 = no limit). 0 without a socket
     // or when the peer closed (a read of 0 bytes), 1 otherwise (including "would block").
     virtual int receive_input(std::size_t limit);
@@ -115,13 +112,9 @@ public:
 
     [[nodiscard]] ByteQueue* input() const noexcept { return m_input.get(); }
 
-    [[nodiscard]] ByteQueue* output() const noexcept { return m_output.get(); }
-
-    // Creates the output queue (for subclasses that send).
-    ByteQueue& output_queue();
-
-    // poll() interest for the current mask (write interest only while output is queued, so
-    // level-triggered readiness never spins).
+    // poll() interest for the current mask. Nothing on the poller thread sends (a taken
+    // socket sends from the network thread), so writability is asked for only while a
+    // connect is in progress and level-triggered readiness never spins.
     [[nodiscard]] short poll_events() const;
 
     // Records readiness seen by the poller; consumed by the next enumerate_events().
@@ -146,7 +139,6 @@ private:
     bool m_closed = false;
     int m_first_error = 0;
     std::unique_ptr<ByteQueue> m_input;
-    std::unique_ptr<ByteQueue> m_output;
 
     short m_revents = 0; // readiness from the last poll, not yet enumerated
     bool m_counted = false; // counted as a connect in flight by the poller

@@ -1,24 +1,12 @@
 #include "tracker/http_headers.h"
 
+#include "base/text.h"
+
 namespace torrent
 {
 
 namespace
 {
-
-bool is_blank(char c) noexcept
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-std::string_view trim(std::string_view text) noexcept
-{
-    while (!text.empty() && is_blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && is_blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 char to_lower_ascii(char c) noexcept
 {
@@ -32,7 +20,7 @@ void add_header_line(header_map& headers, std::string_view line)
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos || colon == 0)
         return;
-    const std::string_view name = trim(line.substr(0, colon));
+    const std::string_view name = trim_blanks(line.substr(0, colon));
     if (name.empty())
         return;
     std::string key;
@@ -41,7 +29,7 @@ void add_header_line(header_map& headers, std::string_view line)
         key.push_back(to_lower_ascii(c));
     while (headers.find(key) != headers.end())
         key.push_back('_');
-    headers.emplace(std::move(key), std::string(trim(line.substr(colon + 1))));
+    headers.emplace(std::move(key), std::string(trim_blanks(line.substr(colon + 1))));
 }
 
 bool parse_status_line(std::string_view line, int& code, std::string& reason)
@@ -63,10 +51,10 @@ bool parse_status_line(std::string_view line, int& code, std::string& reason)
             return false;
         value = value * 10 + (rest[i] - '0');
     }
-    if (rest.size() > 3 && !is_blank(rest[3]))
+    if (rest.size() > 3 && !is_ascii_blank(rest[3]))
         return false;
     code = value;
-    const std::string_view text = trim(rest.substr(3));
+    const std::string_view text = trim_blanks(rest.substr(3));
     reason.assign(text.substr(0, max_status_text));
     return true;
 }

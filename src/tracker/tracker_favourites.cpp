@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "base/paths.h"
+#include "base/text.h"
 #include "base/unique_fd.h"
 #include "tracker/tracker_list.h"
 
@@ -17,30 +18,16 @@ namespace
 // A favourites file is a few hundred bytes; anything past this is not read.
 constexpr std::size_t max_favourites_file = std::size_t{1} << 20;
 
-bool is_blank(char c) noexcept
-{
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
 // Carriage returns and blanks around a URL are never part of it (a file edited on another
 // system may carry CR CR LF, or trailing spaces).
-std::string_view trim(std::string_view text) noexcept
-{
-    while (!text.empty() && is_blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && is_blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 void take_line(std::string_view line, std::vector<std::string>& urls)
 {
-    line = trim(line);
+    line = trim_blanks(line);
     while (!line.empty())
     {
         const std::string_view piece = line.substr(0, max_favourite_line);
         line.remove_prefix(piece.size());
-        const std::string_view url = trim(piece);
+        const std::string_view url = trim_blanks(piece);
         if (url.size() > 3)
             urls.emplace_back(url);
     }

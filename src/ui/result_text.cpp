@@ -1,7 +1,6 @@
 #include "ui/result_text.h"
 
 #include <array>
-#include <cstdio>
 #include <cstring>
 
 #include "ui/number_format.h"
@@ -220,36 +219,6 @@ std::string result_text(net_status status, const net_status_detail& detail)
     d.address = detail.address;
     d.port = detail.port;
     return result_text(result_domain::net_status, static_cast<std::uint8_t>(status), d);
-}
-
-std::string printable_text(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i)
-    {
-        const auto c = static_cast<unsigned char>(text[i]);
-        // C1 controls (U+0080..U+009F) are C2 80..C2 9F in UTF-8; some terminals obey them.
-        const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80
-            && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-        if (c < 0x20 || c == 0x7F || c == '\\' || c1)
-        {
-            char buf[5];
-            std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned>(c));
-            out += buf;
-            if (c1)
-            {
-                std::snprintf(
-                    buf, sizeof buf, "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(text[++i])));
-                out += buf;
-            }
-        }
-        else
-        {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
 }
 
 } // namespace torrent

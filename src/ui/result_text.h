@@ -63,9 +63,4 @@ result_text(result_domain domain, std::uint8_t code, const result_detail& detail
 [[nodiscard]] std::string
 result_text(announce_outcome outcome, const std::string& url, const std::string& reason = {});
 
-// `text` made safe for a terminal: control characters (C0, DEL, and C1 in UTF-8, such as
-// ESC of an escape sequence) and backslashes become \xNN, so names from a .torrent can
-// neither move the cursor nor hide a line.
-[[nodiscard]] std::string printable_text(std::string_view text);
-
 } // namespace torrent

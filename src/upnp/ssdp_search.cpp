@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include "base/text.h"
 #include "base/tick.h"
 #include "base/unique_fd.h"
 
@@ -28,31 +29,9 @@ constexpr int answer_grace_ms = 300;
 constexpr unsigned char multicast_ttl = 2;
 constexpr std::size_t max_url_length = 1024;
 
-bool starts_with_nocase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-    {
-        if (std::tolower(static_cast<unsigned char>(text[i]))
-            != std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
-}
-
-std::string_view trim(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
 bool is_usable_url(std::string_view url)
 {
-    if (url.size() <= 7 || url.size() > max_url_length || !starts_with_nocase(url, "http://"))
+    if (url.size() <= 7 || url.size() > max_url_length || !starts_with_ascii_nocase(url, "http://"))
         return false;
     return std::all_of(
         url.begin(),
@@ -85,22 +64,22 @@ std::string search_request(std::string_view type, ssdp_target target)
 std::optional<std::string> parse_ssdp_answer(std::string_view datagram)
 {
     std::size_t line_end = datagram.find('\n');
-    const std::string_view status = trim(datagram.substr(0, line_end));
-    if (!starts_with_nocase(status, "HTTP/1.") || status.size() < 12 || status.substr(8, 4) != " 200"
+    const std::string_view status = trim_blanks(datagram.substr(0, line_end));
+    if (!starts_with_ascii_nocase(status, "HTTP/1.") || status.size() < 12 || status.substr(8, 4) != " 200"
         || (status.size() > 12 && status[12] != ' '))
         return std::nullopt;
     while (line_end != std::string_view::npos)
     {
         datagram.remove_prefix(line_end + 1);
         line_end = datagram.find('\n');
-        const std::string_view line = trim(datagram.substr(0, line_end));
+        const std::string_view line = trim_blanks(datagram.substr(0, line_end));
         if (line.empty())
             break; // end of the headers
         const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos || trim(line.substr(0, colon)).size() != 8
-            || !starts_with_nocase(trim(line.substr(0, colon)), "location"))
+        if (colon == std::string_view::npos || trim_blanks(line.substr(0, colon)).size() != 8
+            || !starts_with_ascii_nocase(trim_blanks(line.substr(0, colon)), "location"))
             continue;
-        const std::string_view url = trim(line.substr(colon + 1));
+        const std::string_view url = trim_blanks(line.substr(colon + 1));
         if (!is_usable_url(url))
             return std::nullopt;
         return std::string(url);

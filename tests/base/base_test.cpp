@@ -5,6 +5,7 @@
 #include "base/data_folder.h"
 #include "base/event.h"
 #include "base/paths.h"
+#include "base/text.h"
 #include "base/tick.h"
 #include "support/process_env.h"
 #include "support/temp_dir.h"
@@ -106,6 +107,31 @@ TEST(DownloadFolder, XdgFolderThenDownloadsThenHome)
     make_folders(dir.path() + "/env");
     test::scoped_env set("XDG_DOWNLOAD_DIR", dir.path() + "/env/");
     EXPECT_EQ(download_folder(), dir.path() + "/env");
+}
+
+TEST(PrintableText, ControlCharactersCannotReachTheTerminal)
+{
+    EXPECT_EQ(printable_text("plain 中文 name"), "plain 中文 name");
+    EXPECT_EQ(printable_text("a\x1b[2Jb\n\r\x7f"), "a\\x1B[2Jb\\x0A\\x0D\\x7F");
+    EXPECT_EQ(printable_text("back\\slash"), "back\\x5Cslash");
+    // C1 controls in UTF-8 (U+009B is a one-byte CSI on some terminals).
+    EXPECT_EQ(
+        printable_text("x\xc2\x9b"
+                       "31m"),
+        "x\\xC2\\x9B31m");
+    EXPECT_EQ(printable_text(std::string("nul\0end", 7)), "nul\\x00end");
+}
+
+TEST(Text, TrimAndCaseFoldTouchOnlyAsciiBlanksAndLetters)
+{
+    EXPECT_EQ(trim_blanks(" \t\r\nvalue with inner  space\r\r\v\f"), "value with inner  space");
+    EXPECT_EQ(trim_blanks(" \t "), "");
+    EXPECT_EQ(trim_blanks("\xc2\xa0x\xc2\xa0"), "\xc2\xa0x\xc2\xa0"); // a no-break space is not ASCII
+    EXPECT_TRUE(equal_ascii_nocase("Application/X-BitTorrent", "application/x-bittorrent"));
+    EXPECT_FALSE(equal_ascii_nocase("abc", "abcd"));
+    EXPECT_FALSE(equal_ascii_nocase("\xc3\x84", "\xc3\xa4")); // only ASCII letters fold
+    EXPECT_TRUE(starts_with_ascii_nocase("HTTP://host/", "http://"));
+    EXPECT_FALSE(starts_with_ascii_nocase("http:", "http://"));
 }
 
 } // namespace

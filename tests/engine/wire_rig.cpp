@@ -277,11 +277,10 @@ std::optional<scripted_peer> wire_rig::incoming_from(
     record.endpoint.ip = ip;
     record.endpoint.port = m_next_port++;
     record.live = 1;
-    record.socket = ours.get();
+    record.socket = std::move(ours);
     const std::string bytes = handshake_text(info_hash, peer_id) + std::string(extra);
     if (recognizer.recognize(bytes_of(bytes), record, 0, 0) != recognize_result::taken)
         return std::nullopt;
-    static_cast<void>(ours.release());
     for (std::size_t i = 0; i < target.record_count(); ++i)
     {
         if (target.record(i).endpoint.port == record.endpoint.port)

@@ -159,7 +159,7 @@ TEST_F(OutgoingConnects, DeclinedConnectTriesTheAlternateAddressOnceWithAFreshDe
     m_completion.answer = [&](ConnectionRecord& record)
     {
         deadlines.push_back(dynamic_cast<OutgoingConnect*>(record.owner)->deadline());
-        remote_ports.push_back(test::peer_port_of(record.socket));
+        remote_ports.push_back(test::peer_port_of(record.socket.get()));
         failures_seen.push_back(m_owner.failures.size());
         return completion_result::failed;
     };

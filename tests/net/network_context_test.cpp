@@ -246,16 +246,5 @@ TEST_F(NetworkStart, ShutdownTakesAtMostThreeSecondsWithSocketsEverywhere)
     EXPECT_EQ(test::count_open_fds(), fds_with_target);
 }
 
-TEST(NetworkContextPointer, IsSetAndClearedByItsOwner)
-{
-    NetworkContext* before = network_context();
-    network_options o;
-    NetworkContext ctx(std::move(o));
-    set_network_context(&ctx);
-    EXPECT_EQ(network_context(), &ctx);
-    set_network_context(before);
-    EXPECT_EQ(network_context(), before);
-}
-
 } // namespace
 } // namespace torrent

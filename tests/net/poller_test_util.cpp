@@ -34,12 +34,22 @@ int recording_owner::failures_for(const peer_link& record) const
     return static_cast<int>(std::count(failures.begin(), failures.end(), &record));
 }
 
+ConnectionRecord details_of(const ConnectionRecord& record)
+{
+    ConnectionRecord copy;
+    copy.endpoint = record.endpoint;
+    copy.live = record.live;
+    copy.owner = record.owner;
+    copy.carried = record.carried;
+    return copy;
+}
+
 completion_result scripted_completion::complete(ConnectionRecord& record)
 {
-    seen.push_back(record);
+    seen.push_back(details_of(record));
     const completion_result r = answer ? answer(record) : completion_result::taken;
     if (r == completion_result::taken)
-        taken.emplace_back(record.socket);
+        taken.push_back(std::move(record.socket));
     return r;
 }
 
@@ -59,8 +69,8 @@ recognize_result prefix_recognizer::recognize(
             [](char c, std::byte b) { return static_cast<std::byte>(c) == b; }))
         return recognize_result::not_mine;
     record.carry_after(input, ConnectionRecord::handshake_size);
-    records.push_back(record);
-    taken.emplace_back(record.socket);
+    records.push_back(details_of(record));
+    taken.push_back(std::move(record.socket));
     return recognize_result::taken;
 }
 

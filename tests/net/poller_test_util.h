@@ -58,6 +58,9 @@ public:
     std::vector<std::uint64_t> failed_keys;
 };
 
+// What a record says without its socket (the socket stays with whoever holds it).
+[[nodiscard]] ConnectionRecord details_of(const ConnectionRecord& record);
+
 // A connect completion whose answer the test chooses (default: take the socket). Taken
 // sockets are kept open here.
 class scripted_completion final : public ConnectCompletion

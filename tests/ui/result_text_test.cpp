@@ -74,18 +74,5 @@ TEST(ResultText, NetworkStatusesUseTheWindowsTexts)
     EXPECT_EQ(result_text(open_task_result::no_network), "网络没有连接，不能开始任务!");
 }
 
-TEST(PrintableText, ControlCharactersCannotReachTheTerminal)
-{
-    EXPECT_EQ(printable_text("plain 中文 name"), "plain 中文 name");
-    EXPECT_EQ(printable_text("a\x1b[2Jb\n\r\x7f"), "a\\x1B[2Jb\\x0A\\x0D\\x7F");
-    EXPECT_EQ(printable_text("back\\slash"), "back\\x5Cslash");
-    // C1 controls in UTF-8 (U+009B is a one-byte CSI on some terminals).
-    EXPECT_EQ(
-        printable_text("x\xc2\x9b"
-                       "31m"),
-        "x\\xC2\\x9B31m");
-    EXPECT_EQ(printable_text(std::string("nul\0end", 7)), "nul\\x00end");
-}
-
 } // namespace
 } // namespace torrent
