@@ -5,8 +5,6 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
@@ -15,7 +13,6 @@
 #include <QScreen>
 #include <QTableView>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #include "app/desktop_notifier.h"
 #include "app/handover_server.h"
@@ -167,28 +164,12 @@ void MainWindow::buildControls()
         b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     m_close->setFixedWidth(m_close->sizeHint().height());
 
-    auto* top = new QHBoxLayout;
-    top->setSpacing(4);
-    top->addWidget(m_symbol);
-    top->addWidget(m_status, 1);
-    top->addWidget(m_saveTo);
-    top->addWidget(m_go);
-    top->addWidget(m_close);
-
-    auto* details = new QGridLayout;
-    details->setHorizontalSpacing(8);
-    details->setVerticalSpacing(2);
     for (int i = 0; i < 8; ++i)
     {
         m_captions[static_cast<std::size_t>(i)] = makeLabel(this, caption_ids[i]);
         QLabel* value = makeLabel(this, value_ids[i]);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        value->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("999:59:59")) + 4);
         m_values[static_cast<std::size_t>(i)] = value;
-        const int row = i / 4;
-        const int column = (i % 4) * 2;
-        details->addWidget(m_captions[static_cast<std::size_t>(i)], row, column);
-        details->addWidget(value, row, column + 1);
     }
     m_legend = makeLabel(this, 1018);
     m_legend->setWordWrap(true);
@@ -196,20 +177,16 @@ void MainWindow::buildControls()
     small.setPointSizeF(small.pointSizeF() * 0.9);
     m_legend->setFont(small);
 
+    // The controls are placed by the layouts (main_window_layout.cpp), not by a layout
+    // manager: each layout shows its own set at its own places.
     m_list = new TaskList(*this);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(6, 6, 6, 6);
-    layout->setSpacing(4);
-    layout->addLayout(top);
-    layout->addLayout(details);
-    layout->addWidget(m_legend);
-    layout->addWidget(m_list->view(), 1);
 
     connect(m_go, &QPushButton::clicked, this, &MainWindow::OpenTorrentDialog);
     connect(m_saveTo, &QPushButton::clicked, this, &MainWindow::ChooseSaveFolder);
     connect(m_close, &QPushButton::clicked, this, &MainWindow::ClosePrompt);
     setAcceptDrops(true);
+    // The window's keys are taken before the control with the focus sees them.
+    qApp->installEventFilter(this);
 }
 
 void MainWindow::InitWindow()
@@ -261,10 +238,8 @@ void MainWindow::InitWindow()
     // 9. Symbol, tray tip, the task list (loading starts on the timer), centred.
     resetStatusSymbol();
     refreshTrayTip();
-    m_list->setMode(TaskList::Mode::tasks);
-    m_list->beginLoading();
-    setTimer(probe_period_ms);
-    resize(575, 380);
+    initLayouts();
+    SwitchListMode();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
@@ -306,7 +281,9 @@ void MainWindow::firstRunCheck()
     const std::string torrents = torrent::join_path(folder, "torrent");
     if (!torrent::is_folder(torrents))
         static_cast<void>(torrent::make_folders(torrents));
-    minimiseAndRestore(true);
+    else if (m_hasStoredPlace)
+        move(m_storedPlace); // a later start comes back where the last one ended
+    MinimiseAndRestore(true);
 }
 
 QString MainWindow::statusText() const

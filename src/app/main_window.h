@@ -9,15 +9,20 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QTimer>
 
 #include "app/command_line.h"
 #include "app/handover.h"
 #include "app/runtime_options.h"
 #include "app/session_controller.h"
+#include "app/settings_model.h"
 #include "app/slot_view.h"
 #include "app/sound_player.h"
 #include "app/start_options.h"
+#include "app/window_layout.h"
 #include "registry/task_registry.h"
 #include "storage/storage_error.h"
 
@@ -44,7 +49,9 @@ struct MainWindowOptions
 // controller), the display records of the task slots, the task list, the tray icon and
 // the sounds, and drives them from one timer whose ticks never overlap: 49 ms while it
 // probes the network, loads the task list or exits, the display refresh period while
-// tasks run, off otherwise.
+// tasks run, off otherwise. It shows itself in one of six layouts (the list modes keep
+// their own), takes its keys before any of its controls sees them, and answers mouse
+// commands on its body, its controls' area and the tray icon.
 //
 // Owner: the process entry (or a test). Runs on: the window's thread; starting a task's
 // open runs on the session's worker thread and comes back here.
@@ -79,7 +86,24 @@ public:
     void EndProgram();
     void HideToTray();
     void ToggleTopmost();
+    // Makes the slot of `view` (one of slots 1..max) current and switches to single-task
+    // mode; any other view changes nothing.
     void SelectSlot(SlotView* view);
+    // Task-list mode (layouts 2 and 3, the registry loading on the timer) and single-task
+    // mode (the layout it had before).
+    void SwitchListMode();
+    // Makes the next (+1) or previous (-1) running slot current; none: nothing changes.
+    void SelectTask(int step);
+    // Steps the layout and applies it.
+    void NextLayout();
+    // Sizes the window for the layout (keeping its right edge) and places its controls.
+    void ApplyLayout();
+    // Minimises the window and shows it again (showAgain) or leaves it hidden, then hands
+    // freed memory back to the system.
+    void MinimiseAndRestore(bool showAgain);
+    // F4 and menu item 311: the detail fields show every task's figures, not the
+    // selected one's.
+    void ToggleAllTasksOnly();
     // A line handed over by a second copy; true when it was taken (the answer goes back
     // then), with its boxes and dialogs shown after the answer.
     void ReceiveHandover(const std::string& text);
@@ -96,6 +120,35 @@ public:
     [[nodiscard]] const torrent::runtime_values& runtime() const noexcept { return m_runtime.values; }
 
     [[nodiscard]] std::uint8_t maxTasks() const noexcept { return m_maxTasks; }
+
+    [[nodiscard]] int currentIndex() const noexcept { return m_currentIndex; }
+
+    [[nodiscard]] torrent::display_layout layout() const noexcept { return m_layout; }
+
+    // The layout the tray icon's left click brings back.
+    [[nodiscard]] torrent::display_layout trayLayout() const noexcept { return m_trayLayout; }
+
+    // The size the user last dragged the window to (0 x 0: none).
+    [[nodiscard]] QSize userSize() const noexcept { return m_userSize; }
+
+    [[nodiscard]] int singleLineWidth() const noexcept { return m_singleLineWidth; }
+
+    [[nodiscard]] QSize singleLineExtendedSize() const noexcept { return m_extSize; }
+
+    // "Go" and "SaveTo" shown and enabled.
+    [[nodiscard]] bool buttonsShown() const noexcept { return m_buttonsShown; }
+
+    // The window's right edge (its left edge plus its width) and its top: where it is, or
+    // while hidden where it comes back to.
+    [[nodiscard]] int layoutRightEdge() const;
+    [[nodiscard]] int layoutTop() const;
+    // What the settings record keeps of the layouts: the remembered sizes, "Go" shown,
+    // the right edge and top.
+    [[nodiscard]] torrent::window_geometry layoutGeometry() const;
+    // The stored geometry at initialisation: the sizes and "Go"/"SaveTo" shown, and the
+    // window's left and top for a start whose data folder existed before (`left` is the
+    // stored right edge turned into a left edge).
+    void setLayoutGeometry(const torrent::window_geometry& geometry, int left);
 
     [[nodiscard]] int runningCount() const noexcept { return m_running; }
 
@@ -158,8 +211,35 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    // The keys of the window, taken before the control that has the focus sees them.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    // Set while the window itself moves or resizes, so that its size events are not taken
+    // for the user's.
+    class LayoutGuard
+    {
+    public:
+        explicit LayoutGuard(MainWindow& window)
+            : m_window(window)
+        {
+            ++m_window.m_layoutGuard;
+        }
+
+        ~LayoutGuard() { --m_window.m_layoutGuard; }
+
+        LayoutGuard(const LayoutGuard&) = delete;
+        LayoutGuard& operator=(const LayoutGuard&) = delete;
+
+    private:
+        MainWindow& m_window;
+    };
+
     // ---- building and starting (main_window.cpp)
     void buildControls();
     void InitWindow();
@@ -183,7 +263,21 @@ private:
     void refreshTrayTip();
     void writeSaveToStatus();
     void showButtons(bool shown);
-    void minimiseAndRestore(bool showAgain);
+
+    // ---- layouts (main_window_layout.cpp)
+    void initLayouts();
+    void measureLayouts();
+    [[nodiscard]] QSize layoutSize(torrent::display_layout layout) const;
+    // Shows the controls of the layout and places them for the window's size.
+    void arrange();
+    void arrangeStrip();
+    void arrangeStandard();
+    void userResized(QSize size);
+
+    // ---- keys, mouse, tray, topmost (main_window_input.cpp)
+    bool takeKey(int key);
+    void bodyRightClick(QPoint at, QPoint global);
+    void applyTopmost();
 
     // ---- tasks (main_window_tasks.cpp)
     void finishStart(
@@ -216,8 +310,30 @@ private:
     bool m_topmost = true;
     bool m_trayMissingSaid = false;
     bool m_buttonsShown = true;
-    std::uint8_t m_layout = 4;
-    std::uint8_t m_savedLayout = 4;
+    torrent::display_layout m_layout = torrent::display_layout::standard;
+    torrent::display_layout m_trayLayout = torrent::display_layout::standard; // saved while hidden
+    torrent::display_layout m_listLayout = torrent::display_layout::standard; // saved in task-list mode
+    int m_layoutGuard = 0;
+    QSize m_appliedSize; // what the window itself last sized to
+    QSize m_compactSize;
+    QSize m_standardSize;
+    QSize m_userSize{0, 0};
+    QSize m_extSize{505, 200};
+    int m_singleLineWidth = 380;
+    int m_rowHeight = 24; // the strip's controls
+    int m_lineHeight = 16; // a caption's row
+    torrent::strip_widths m_strip;
+    std::array<int, 4> m_captionWidths{}; // widest caption of each detail column
+    int m_valueWidth = 60; // a detail value
+    QPoint m_remembered{0, 0}; // where the window comes back to from hiding
+    QPoint m_storedPlace{0, 0}; // where the stored geometry puts the window
+    bool m_hasStoredPlace = false;
+    // Dragging by the body where the window manager does not do it: the press's global
+    // point and the window's geometry then; in layout 2's border the width changes.
+    QPoint m_dragFrom;
+    QRect m_dragGeometry;
+    bool m_dragArmed = false;
+    bool m_dragResizes = false;
     int m_symbolIndex = 4;
     unsigned m_minimiseCount = 0;
     torrent::tick_t m_stickyAt = 0;

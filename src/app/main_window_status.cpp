@@ -1,11 +1,7 @@
 // The main window's display: status line and symbol, detail fields, tray tip, showing and
 // hiding.
-#include <malloc.h>
-
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 
 #include "app/main_window.h"
 #include "app/prompt.h"
@@ -129,22 +125,6 @@ void MainWindow::showButtons(bool shown)
     m_saveTo->setEnabled(shown);
 }
 
-void MainWindow::minimiseAndRestore(bool showAgain)
-{
-    // The window comes back where it was; what the toolkit freed meanwhile goes back to
-    // the system.
-    if (showAgain)
-    {
-        if (!isVisible())
-            show();
-    }
-    else
-    {
-        hide();
-    }
-    malloc_trim(0);
-}
-
 void MainWindow::RefreshCurrent(SlotView* s, bool full)
 {
     // 1. In task-list mode the list does the work.
@@ -194,7 +174,7 @@ void MainWindow::RefreshCurrent(SlotView* s, bool full)
         return;
     }
     // 8. The detail fields by change flag.
-    if (m_layout != 0)
+    if (m_layout != torrent::display_layout::hidden)
     {
         std::uint16_t flags = full ? torrent::view_flag::all : v.flags;
         if ((flags & torrent::view_flag::uploaded) != 0)
@@ -256,57 +236,4 @@ void MainWindow::SetUpnp(bool wanted, bool startNow)
     m_runtime.values.upnp_wanted = wanted;
     if (wanted && startNow && m_session->network() != nullptr)
         m_session->restart_port_mapping();
-}
-
-void MainWindow::HideToTray()
-{
-    if (m_layout != 0)
-        m_savedLayout = m_layout;
-    refreshTrayTip();
-    if (!TrayIcon::available())
-    {
-        // No tray to come back from: the window is only minimised, so it is never lost.
-        if (!m_trayMissingSaid)
-        {
-            m_trayMissingSaid = true;
-            ShowStatus(QStringLiteral("没有系统托盘，窗口已最小化。"), true);
-        }
-        showMinimized();
-        return;
-    }
-    m_layout = 0;
-    minimiseAndRestore(false);
-}
-
-void MainWindow::TrayNotification(int mouseMessage)
-{
-    if (m_layout == 0 && m_current != nullptr && (m_current->view.flags & torrent::view_flag::held) != 0)
-    {
-        refreshTrayTip();
-        m_current->view.flags = 0;
-    }
-    if (mouseMessage == TrayIcon::right_button_down)
-    {
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
-        return;
-    }
-    if (mouseMessage != TrayIcon::left_button_down)
-        return;
-    const bool wasHidden = m_layout == 0 || !isVisible();
-    if (wasHidden)
-        m_layout = m_savedLayout != 0 ? m_savedLayout : 4;
-    showNormal();
-    raise();
-    activateWindow();
-    RefreshCurrent(m_current, true);
-}
-
-void MainWindow::ToggleTopmost()
-{
-    m_topmost = !m_topmost;
-    const bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, m_topmost);
-    if (visible)
-        show();
 }

@@ -330,21 +330,6 @@ void MainWindow::stopTask(SlotView& s)
     recountRunning();
 }
 
-void MainWindow::SelectSlot(SlotView* s)
-{
-    for (int i = 1; i <= m_maxTasks; ++i)
-    {
-        if (&m_slots[static_cast<std::size_t>(i)] == s)
-        {
-            m_currentIndex = i;
-            m_current = s;
-            m_list->setMode(TaskList::Mode::peers);
-            RefreshCurrent(m_current, true);
-            return;
-        }
-    }
-}
-
 void MainWindow::ChooseSaveFolder()
 {
     writeSaveToStatus();

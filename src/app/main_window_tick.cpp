@@ -188,7 +188,7 @@ void MainWindow::timedMinimise()
     if (++m_minimiseCount < 3600000u / period)
         return;
     m_minimiseCount = 0;
-    minimiseAndRestore(m_layout != 0);
+    MinimiseAndRestore(m_layout != torrent::display_layout::hidden);
 }
 
 void MainWindow::exitNow()

@@ -81,6 +81,10 @@ public:
     bool loadStep();
     void endLoading();
 
+    // Stops loading until the next beginLoading, which reads the registry again and skips
+    // the entries already in the list.
+    void pauseLoading() noexcept { m_loading = false; }
+
     // ---- entries
     // Keeps a new entry while its task starts (it is not in the list yet).
     torrent::task_entry& holdNew(std::unique_ptr<torrent::task_entry> entry);
@@ -118,6 +122,8 @@ public:
     [[nodiscard]] NameShows nameShows() const noexcept { return m_nameShows; }
 
     [[nodiscard]] bool allTasksOnly() const noexcept { return m_allTasksOnly; }
+
+    void setAllTasksOnly(bool on) noexcept { m_allTasksOnly = on; }
 
     // Runs a menu command (300..317) for the entry of `row` (-1: none).
     void runCommand(int command, int row);

@@ -354,7 +354,7 @@ void TaskList::runCommand(int command, int row)
         m_owner.ToggleTopmost();
         return;
     case 311:
-        m_allTasksOnly = !m_allTasksOnly;
+        m_owner.ToggleAllTasksOnly();
         return;
     case 312:
         m_owner.setTimedMinimise(!m_owner.runtime().timed_minimise);
