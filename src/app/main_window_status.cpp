@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "app/help_dialog.h"
 #include "app/main_window.h"
 #include "app/prompt.h"
 #include "app/qt_text.h"
@@ -260,6 +261,7 @@ void MainWindow::SetUpnp(bool wanted, bool startNow)
 
 void MainWindow::HideToTray()
 {
+    ShowHelp(false);
     if (m_layout != 0)
         m_savedLayout = m_layout;
     refreshTrayTip();
