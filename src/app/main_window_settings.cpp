@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QGuiApplication>
+#include <QLayout>
 #include <QScreen>
 
 #include "app/help_dialog.h"
@@ -63,11 +64,14 @@ void MainWindow::moveToStoredPlace()
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen == nullptr)
         return;
+    // The width the window will have once shown.
+    if (QLayout* l = layout())
+        l->activate();
     // The right edge goes back where it was, whatever the width of the layout the window
     // opens in; a window that would end beyond the screen keeps 70 pixels from its edge.
     const QRect desk = screen->availableGeometry();
-    const int width = frameGeometry().width();
-    const int height = frameGeometry().height();
+    const int width = this->width();
+    const int height = this->height();
     int left = torrent::left_edge_for(m_storedRightTop.x(), width, screen->geometry().width());
     left = std::max(left, desk.left());
     int top = m_storedRightTop.y();
@@ -78,15 +82,24 @@ void MainWindow::moveToStoredPlace()
 
 QPoint MainWindow::rightTop() const
 {
-    // A hidden or minimised window keeps its place; it is where the window comes back to.
-    const QRect frame = frameGeometry();
-    return {frame.x() + frame.width(), frame.y()};
+    // The frame's left edge plus the width inside it: the frame's own width is not known
+    // until the window manager has framed a shown window, so the next start, placing the
+    // window before it is shown, gets the same edge back. A hidden or minimised window
+    // keeps its place; it is where the window comes back to.
+    return {x() + width(), y()};
 }
 
 torrent::settings_values MainWindow::current_settings() const
 {
     torrent::settings_values values{m_maxTasks, m_maxConnections, m_runtime.values};
     values.runtime.upnp_wanted = m_upnpSetting;
+    // Saved maximums wait for the next start; the dialog shows them, so saving it again
+    // for another value does not put the ones in use back.
+    if (m_savedMaximums)
+    {
+        values.max_tasks = m_savedMaximums->max_tasks;
+        values.max_connections = m_savedMaximums->max_connections;
+    }
     return values;
 }
 

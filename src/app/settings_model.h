@@ -11,8 +11,8 @@
 namespace torrent
 {
 
-// What the settings dialog reads from the main window: the start-time maximums as now in
-// use and the run-time values.
+// What the settings dialog reads from the main window: the start-time maximums the next
+// start gets (those of a saved dialog, else those in use) and the run-time values.
 struct settings_values
 {
     std::uint8_t max_tasks = default_max_tasks;
