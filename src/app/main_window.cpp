@@ -1,6 +1,8 @@
 // The main window: its controls, its initialisation and the events it takes itself.
 #include "app/main_window.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -184,7 +186,12 @@ void MainWindow::buildControls()
         m_captions[static_cast<std::size_t>(i)] = makeLabel(this, caption_ids[i]);
         QLabel* value = makeLabel(this, value_ids[i]);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        value->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("999:59:59")) + 4);
+        // Room for the longest size ("1023.999M") or time ("999:59:59").
+        value->setMinimumWidth(
+            std::max(
+                fontMetrics().horizontalAdvance(QStringLiteral("1023.999M")),
+                fontMetrics().horizontalAdvance(QStringLiteral("999:59:59")))
+            + 4);
         m_values[static_cast<std::size_t>(i)] = value;
         const int row = i / 4;
         const int column = (i % 4) * 2;
