@@ -1,6 +1,8 @@
 // The main window: its controls, its initialisation and the events it takes itself.
 #include "app/main_window.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -247,42 +249,23 @@ void MainWindow::InitWindow()
     firstRunCheck();
 }
 
-void MainWindow::loadSettings()
-{
-    m_saveFolder = m_registry.ReadDefaultSaveFolder();
-    if (const auto s = m_registry.ReadSettings())
-    {
-        torrent::runtime_values& v = m_runtime.values;
-        v.upload_limit = static_cast<std::int32_t>(s->upload_limit);
-        v.download_limit = static_cast<std::int32_t>(s->download_limit);
-        if (s->seeding_time != 0)
-            v.seeding_time = static_cast<std::int32_t>(s->seeding_time);
-        if (s->refresh_period > 200)
-            v.refresh_period = s->refresh_period;
-        v.upnp_wanted = (s->flags & torrent::SettingsRecord::upnp) != 0;
-        v.timed_minimise = (s->flags & torrent::SettingsRecord::timed_minimise) != 0;
-        v.confirm_delete = (s->flags & torrent::SettingsRecord::confirm_delete) != 0;
-        if (s->max_tasks >= 1 && s->max_tasks <= 10)
-            m_maxTasks = s->max_tasks;
-        if (s->max_connections > 10)
-            m_maxConnections = s->max_connections;
-    }
-    // Downloads go to the desktop's download folder until the user chooses another.
-    if (m_saveFolder.empty())
-        m_saveFolder = torrent::download_folder();
-    m_session->set_rate_limits(m_runtime.values.upload_limit, m_runtime.values.download_limit);
-    m_session->set_seeding_time(m_runtime.values.seeding_time);
-}
-
 void MainWindow::firstRunCheck()
 {
     const std::string& folder = m_options.data_folder;
     static_cast<void>(torrent::make_folders(folder));
     const std::string torrents = torrent::join_path(folder, "torrent");
-    if (!torrent::is_folder(torrents))
+    if (torrent::is_folder(torrents))
+    {
+        // A later start: the window goes back where the stored record left it.
+        if (m_settingsRead)
+            moveToStoredPlace();
+    }
+    else
+    {
+        // The first start: the help viewer introduces the program.
         static_cast<void>(torrent::make_folders(torrents));
-    else if (m_hasStoredPlace)
-        move(m_storedPlace); // a later start comes back where the last one ended
+        ShowHelpViewer();
+    }
     MinimiseAndRestore(true);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -52,10 +53,14 @@ struct MainWindowOptions
 // tasks run, off otherwise. It shows itself in one of six layouts (the list modes keep
 // their own), takes its keys before any of its controls sees them, and answers mouse
 // commands on its body, its controls' area and the tray icon.
+// It is the settings dialog's host: the stored settings are applied at initialisation
+// and written at exit.
 //
 // Owner: the process entry (or a test). Runs on: the window's thread; starting a task's
 // open runs on the session's worker thread and comes back here.
-class MainWindow final : public QDialog
+class MainWindow final
+    : public QDialog
+    , public torrent::settings_host
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(MainWindow)
@@ -78,7 +83,7 @@ public:
     void ShowStatus(const QString& text, bool sticky);
     void ShowTaskCounts();
     void RefreshCurrent(SlotView* view, bool full);
-    void SetUpnp(bool wanted, bool startNow);
+    void SetUpnp(bool wanted, bool startNow) override;
     void ShowNetworkInfo(SlotView* view);
     void ChooseSaveFolder();
     void ClosePrompt();
@@ -202,6 +207,17 @@ public:
     // The display record of a running task of this process, or null.
     [[nodiscard]] SlotView* viewOf(const torrent::task_entry& entry);
 
+    // ---- the settings dialog's host (main_window_settings.cpp)
+    [[nodiscard]] torrent::settings_values current_settings() const override;
+    [[nodiscard]] torrent::window_geometry current_geometry() const override;
+    void apply_settings(const torrent::settings_values& values) override;
+    [[nodiscard]] bool store_settings(const torrent::SettingsRecord& record) override;
+    void remember_saved_maximums(std::uint8_t maxTasks, std::uint8_t maxConnections) override;
+    // Menu item 316: the settings dialog over this window.
+    void RunSettings();
+    // F1 and menu item 317: the help viewer over this window.
+    void ShowHelpViewer();
+
 Q_SIGNALS:
     // The window has closed for good: the process ends with this status.
     void exitRequested(int status);
@@ -243,8 +259,17 @@ private:
     // ---- building and starting (main_window.cpp)
     void buildControls();
     void InitWindow();
-    void loadSettings();
     void firstRunCheck();
+
+    // ---- stored settings (main_window_settings.cpp)
+    // InitWindow step 4: the default save folder and the stored record (run-time values,
+    // geometry, button visibility, maximums), before the pending command line.
+    void loadSettings();
+    void takeStoredGeometry(const torrent::SettingsRecord& record);
+    // A later start: the window's right edge and top where the record left them.
+    void moveToStoredPlace();
+    // The window's right edge (left edge plus width) and top.
+    [[nodiscard]] QPoint rightTop() const;
 
     // ---- timer (main_window_tick.cpp)
     void tick();
@@ -334,6 +359,15 @@ private:
     QRect m_dragGeometry;
     bool m_dragArmed = false;
     bool m_dragResizes = false;
+    // What the stored settings and the user chose for "Go" and "SaveTo"; they are shown
+    // only once the network is up as well.
+    bool m_buttonsWanted = true;
+    // The UPnP setting (what is stored); m_runtime.values.upnp_wanted is the wish the
+    // port mapping clears once it succeeded or gave up.
+    bool m_upnpSetting = true;
+    QPoint m_storedRightTop{0, 0}; // the window's right edge and top from the stored record
+    bool m_settingsRead = false;
+    std::optional<torrent::saved_maximums> m_savedMaximums; // from a saved settings dialog
     int m_symbolIndex = 4;
     unsigned m_minimiseCount = 0;
     torrent::tick_t m_stickyAt = 0;

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "app/help_dialog.h"
 #include "app/main_window.h"
 #include "app/prompt.h"
 #include "app/qt_text.h"

@@ -349,27 +349,6 @@ void MainWindow::ChooseSaveFolder()
     m_list->view()->setFocus();
 }
 
-void MainWindow::writeSettingsAtExit()
-{
-    torrent::SettingsRecord s = m_registry.ReadSettings().value_or(torrent::SettingsRecord{});
-    const torrent::runtime_values& v = m_runtime.values;
-    s.upload_limit = static_cast<std::uint32_t>(std::max(0, v.upload_limit));
-    s.download_limit = static_cast<std::uint32_t>(std::max(0, v.download_limit));
-    s.seeding_time = static_cast<std::uint32_t>(std::max(0, v.seeding_time));
-    s.refresh_period = v.refresh_period;
-    s.flags = static_cast<std::uint16_t>(
-        (v.upnp_wanted ? torrent::SettingsRecord::upnp : 0)
-        | (v.timed_minimise ? torrent::SettingsRecord::timed_minimise : 0)
-        | (v.confirm_delete ? torrent::SettingsRecord::confirm_delete : 0)
-        | (m_buttonsShown ? torrent::SettingsRecord::buttons_shown : 0));
-    if (isVisible())
-    {
-        s.position_x = frameGeometry().right();
-        s.position_y = frameGeometry().top();
-    }
-    static_cast<void>(m_registry.WriteSettings(s));
-}
-
 void MainWindow::ClosePrompt()
 {
     const Prompt::Answer answer = m_prompt.askYesNoCancel(this, uiString(torrent::uitext::close_prompt));

@@ -41,7 +41,7 @@ void MainWindow::networkCameUp()
     m_runtime.network_up = true;
     applyRuntime(torrent::apply_pending_runtime_options(m_runtime));
     bindPort();
-    showButtons(true);
+    showButtons(m_buttonsWanted);
 }
 
 void MainWindow::bindPort()
@@ -61,6 +61,8 @@ void MainWindow::applyRuntime(const torrent::runtime_apply_outcome& outcome)
     if (!outcome.applied)
         return;
     const torrent::runtime_values& v = m_runtime.values;
+    // The command line's UPnP option is the setting as well as the wish.
+    m_upnpSetting = v.upnp_wanted;
     m_session->set_rate_limits(v.upload_limit, v.download_limit);
     m_session->set_seeding_time(v.seeding_time);
     if (outcome.upnp_requested)

@@ -155,9 +155,13 @@ void take_stored_maximums(
 
 std::int32_t stored_left_edge(const SettingsRecord& record, std::int32_t screen_width) noexcept
 {
+    return left_edge_for(record.position_x, record.single_line_ext_width, screen_width);
+}
+
+std::int32_t left_edge_for(std::int32_t right, std::int32_t width, std::int32_t screen_width) noexcept
+{
     // 64-bit arithmetic: the stored values come from a file and may be anything.
-    const std::int64_t width = record.single_line_ext_width;
-    std::int64_t left = std::int64_t{record.position_x} - width;
+    std::int64_t left = std::int64_t{right} - width;
     if (std::int64_t{screen_width} < left + width)
         left = std::int64_t{screen_width} - width - 70;
     return static_cast<std::int32_t>(

@@ -11,8 +11,8 @@
 namespace torrent
 {
 
-// What the settings dialog reads from the main window: the start-time maximums as now in
-// use and the run-time values.
+// What the settings dialog reads from the main window: the start-time maximums the next
+// start gets (those of a saved dialog, else those in use) and the run-time values.
 struct settings_values
 {
     std::uint8_t max_tasks = default_max_tasks;
@@ -128,6 +128,12 @@ void take_stored_maximums(
 // The window's left edge from the stored right edge: x minus the single-line-extended
 // width, or screen width - that width - 70 when the window would not fit the screen.
 [[nodiscard]] std::int32_t stored_left_edge(const SettingsRecord& record, std::int32_t screen_width) noexcept;
+
+// The left edge that puts a window `width` wide with its right edge at `right`, or screen
+// width - width - 70 when the window would end beyond the screen. stored_left_edge is this
+// rule with the single-line-extended width.
+[[nodiscard]] std::int32_t
+left_edge_for(std::int32_t right, std::int32_t width, std::int32_t screen_width) noexcept;
 
 struct saved_maximums
 {

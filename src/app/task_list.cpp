@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include <QHeaderView>
+#include <QStyle>
 #include <QTableView>
 
 #include "app/list_model.h"
@@ -121,17 +122,20 @@ void TaskList::setupTaskColumns()
     m_model->reset(h);
     m_model->setLeftAligned({mark, name});
     for (std::size_t i = 0; i < std::size(task_columns); ++i)
-        m_view->setColumnWidth(static_cast<int>(i), columnWidth(task_columns[i].width));
+        m_view->setColumnWidth(
+            static_cast<int>(i), columnWidth(task_columns[i].width, h[static_cast<int>(i)]));
     for (const auto& entry : m_entries)
         appendEntryRow(*entry);
 }
 
 void TaskList::setupPeerColumns()
 {
-    m_model->reset(headers(peer_columns));
+    const QStringList h = headers(peer_columns);
+    m_model->reset(h);
     m_model->setLeftAligned({0, 6, 7});
     for (std::size_t i = 0; i < std::size(peer_columns); ++i)
-        m_view->setColumnWidth(static_cast<int>(i), columnWidth(peer_columns[i].width));
+        m_view->setColumnWidth(
+            static_cast<int>(i), columnWidth(peer_columns[i].width, h[static_cast<int>(i)]));
     if (SlotView* current = m_owner.current())
     {
         for (torrent::PeerView& pv : current->view.peers)
@@ -140,16 +144,20 @@ void TaskList::setupPeerColumns()
     }
 }
 
-int TaskList::columnWidth(int pixels) const
+int TaskList::columnWidth(int pixels, const QString& header) const
 {
-    // The widths are made for a narrow font: a column keeps room for two marks or a size.
+    // The widths are made for a narrow font: a column keeps room for two marks or a size,
+    // and for its header in the language in use.
     const int mark_width = m_view->fontMetrics().horizontalAdvance(QStringLiteral("==")) + 12;
     const int size_width = m_view->fontMetrics().horizontalAdvance(QStringLiteral("1023.999M")) + 10;
+    const QHeaderView* top = m_view->horizontalHeader();
+    const int margin = top->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, top);
+    const int header_width = top->fontMetrics().horizontalAdvance(header) + 2 * margin + 2;
     if (pixels <= 24)
-        return std::max(pixels, mark_width);
-    if (pixels == 65)
-        return std::max(pixels, size_width);
-    return pixels;
+        pixels = std::max(pixels, mark_width);
+    else if (pixels == 65)
+        pixels = std::max(pixels, size_width);
+    return std::max(pixels, header_width);
 }
 
 void TaskList::beginLoading()

@@ -135,7 +135,7 @@ public:
 private:
     void setupTaskColumns();
     void setupPeerColumns();
-    [[nodiscard]] int columnWidth(int pixels) const;
+    [[nodiscard]] int columnWidth(int pixels, const QString& header) const;
     void appendEntryRow(torrent::task_entry& entry);
     void fillFromMetainfo(torrent::task_entry& entry) const;
     [[nodiscard]] QString nameText(const torrent::task_entry& entry) const;

@@ -267,9 +267,8 @@ void TaskList::showMenu(const QPoint& at, const QPoint& global)
     menu.addSeparator();
     add(314, torrent::uitext::menu_open_data_folder);
     add(315, torrent::uitext::menu_network_info);
-    // The settings dialog and the help viewer are not there yet.
-    add(316, torrent::uitext::menu_settings, false);
-    add(317, torrent::uitext::menu_help, false);
+    add(316, torrent::uitext::menu_settings);
+    add(317, torrent::uitext::menu_help);
     if (const QAction* chosen = menu.exec(global))
         runCommand(chosen->data().toInt(), row);
 }
@@ -278,8 +277,10 @@ void TaskList::runCommand(int command, int row)
 {
     torrent::task_entry* entry = entryAt(row);
     SlotView* running = entry != nullptr ? m_owner.viewOf(*entry) : nullptr;
-    if (running != nullptr && running->starting)
-        return; // its open is still under way
+    // The row's commands wait until its task's open is over; the others need no row.
+    const bool rowCommand = command <= 307 || command == 315;
+    if (rowCommand && running != nullptr && running->starting)
+        return;
     switch (command)
     {
     case 300:
@@ -367,6 +368,12 @@ void TaskList::runCommand(int command, int row)
         return;
     case 315:
         m_owner.ShowNetworkInfo(running);
+        return;
+    case 316:
+        m_owner.RunSettings();
+        return;
+    case 317:
+        m_owner.ShowHelpViewer();
         return;
     default:
         return;

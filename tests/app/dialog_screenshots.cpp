@@ -17,6 +17,7 @@
 #include "app/settings_dialog.h"
 #include "base/paths.h"
 #include "fake_settings_host.h"
+#include "text_fit.h"
 #include "ui/language_file.h"
 
 namespace
@@ -24,44 +25,10 @@ namespace
 
 int g_failures = 0;
 
-void fail(const QWidget& dialog, const QWidget& widget, const char* what)
-{
-    std::fprintf(
-        stderr,
-        "FAIL %s/%s: %s (size %dx%d)\n",
-        qPrintable(dialog.objectName()),
-        qPrintable(widget.objectName()),
-        what,
-        widget.width(),
-        widget.height());
-    ++g_failures;
-}
-
 // Every visible text gets at least the room it asks for.
 void check_fits(const QWidget& dialog)
 {
-    for (const QLabel* label : dialog.findChildren<QLabel*>())
-    {
-        if (!label->isVisible())
-            continue;
-        if (label->wordWrap())
-        {
-            if (label->heightForWidth(label->width()) > label->height())
-                fail(dialog, *label, "wrapped text taller than its label");
-        }
-        else if (label->sizeHint().width() > label->width() || label->sizeHint().height() > label->height())
-            fail(dialog, *label, "text wider or taller than its label");
-    }
-    for (const QAbstractButton* button : dialog.findChildren<QAbstractButton*>())
-        if (button->isVisible() && button->sizeHint().width() > button->width())
-            fail(dialog, *button, "text wider than its button");
-    for (const QGroupBox* group : dialog.findChildren<QGroupBox*>())
-        if (group->minimumSizeHint().width() > group->width())
-            fail(dialog, *group, "title wider than its group");
-    for (const QComboBox* combo : dialog.findChildren<QComboBox*>())
-        for (int i = 0; i < combo->count(); ++i)
-            if (combo->fontMetrics().horizontalAdvance(combo->itemText(i)) > combo->width())
-                fail(dialog, *combo, "item wider than its list");
+    g_failures += count_cut_texts(dialog);
 }
 
 void save(QWidget& widget, const std::string& path)

@@ -1,5 +1,7 @@
 #include "app/settings_model.h"
 
+#include <limits>
+
 #include <gtest/gtest.h>
 
 #include "fake_settings_host.h"
@@ -168,6 +170,12 @@ TEST(SettingsFill, GeometryWritesTheButtonsBitAndTheRightEdge)
     EXPECT_EQ(stored_left_edge(record, 1920), 1900 - 505);
     record.position_x = 2600; // the screen shrank since
     EXPECT_EQ(stored_left_edge(record, 1920), 1920 - 505 - 70);
+    // The same rule for the width the window opens in; extreme stored edges never wrap.
+    EXPECT_EQ(left_edge_for(1900, 575, 1920), 1900 - 575);
+    EXPECT_EQ(left_edge_for(1921, 575, 1920), 1920 - 575 - 70);
+    EXPECT_EQ(
+        left_edge_for(std::numeric_limits<std::int32_t>::min(), 575, 1920),
+        std::numeric_limits<std::int32_t>::min());
 }
 
 TEST(SettingsCommit, StoresRemembersAndAppliesAtOnce)

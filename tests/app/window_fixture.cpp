@@ -19,7 +19,10 @@ std::unique_ptr<MainWindow> WindowFixture::makeWindow(const std::string& line)
 {
     MainWindowOptions options;
     options.line = torrent::command_line(line);
-    options.start.listen_port = 20000;
+    // -tc and -pc as the program reads them; the port is fixed unless the line names one.
+    options.start = torrent::read_start_options(options.line, [] { return 0u; });
+    if (!options.line.has("-port"))
+        options.start.listen_port = 20000;
     options.data_folder = dir / "home/";
     options.listen_address = 0x7F000001;
     options.time = time;
