@@ -230,6 +230,10 @@ protected:
     // The keys of the window, taken before the control that has the focus sees them.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // A font or style that changes after the window was built (the platform's own, once
+    // the window is shown) changes what each part needs: measured again.
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -292,6 +296,7 @@ private:
     // ---- layouts (main_window_layout.cpp)
     void initLayouts();
     void measureLayouts();
+    void remeasureLayouts(); // again after a font or style change; re-laid out when it changed
     [[nodiscard]] QSize layoutSize(torrent::display_layout layout) const;
     // Shows the controls of the layout and places them for the window's size.
     void arrange();
@@ -339,6 +344,7 @@ private:
     torrent::display_layout m_trayLayout = torrent::display_layout::standard; // saved while hidden
     torrent::display_layout m_listLayout = torrent::display_layout::standard; // saved in task-list mode
     int m_layoutGuard = 0;
+    bool m_layoutsMeasured = false; // measureLayouts ran: the parts exist
     QSize m_appliedSize; // what the window itself last sized to
     QSize m_compactSize;
     QSize m_standardSize;

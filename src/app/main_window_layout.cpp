@@ -49,6 +49,18 @@ int textWidth(const QFontMetrics& metrics, const QString& text)
     return metrics.horizontalAdvance(text);
 }
 
+// What a widget asks for while it shows `text` (its own font, margins and frame).
+template <typename Widget>
+QSize hintFor(Widget* widget, const QString& text)
+{
+    widget->ensurePolished();
+    const QString shown = widget->text();
+    widget->setText(text);
+    const QSize hint = widget->sizeHint();
+    widget->setText(shown);
+    return hint;
+}
+
 void place(QWidget* widget, int x, int y, int width, int height)
 {
     widget->setGeometry(x, y, std::max(0, width), std::max(0, height));
@@ -61,28 +73,38 @@ void MainWindow::measureLayouts()
     const QFontMetrics metrics = fontMetrics();
     const int buttonHeight =
         std::max({m_go->sizeHint().height(), m_close->sizeHint().height(), metrics.height() + 8});
-    m_rowHeight = buttonHeight;
-    m_lineHeight = metrics.height() + 2;
+    const QSize valueHint = hintFor(m_values[0], QStringLiteral("1023.999M"))
+                                .expandedTo(hintFor(m_values[0], QStringLiteral("999:59:59")));
+    // The strip's row holds the buttons and, in layouts 2 and 3, the figures too.
+    m_rowHeight = std::max(buttonHeight, valueHint.height());
+    m_lineHeight = std::max(metrics.height() + 2, valueHint.height());
 
     // The strip's parts: the widths the layouts give them, or what their widest text needs.
     const int pad = 8;
     m_strip.margin = strip_margin;
     m_strip.spacing = spacing;
-    m_strip.symbol = m_symbol->minimumWidth();
+    m_strip.symbol = std::max(
+        {m_symbol->minimumWidth(),
+         hintFor(m_symbol, QStringLiteral("<=")).width(),
+         hintFor(m_symbol, QStringLiteral("=>")).width()});
     m_strip.close = buttonHeight;
-    m_strip.go = textWidth(metrics, m_go->text()) + 2 * pad + 8;
-    m_strip.save_to = textWidth(metrics, m_saveTo->text()) + 2 * pad;
-    m_strip.speed = std::max(65, textWidth(metrics, QStringLiteral("1023.999M")) + pad);
-    m_strip.time_left = std::max(40, textWidth(metrics, QStringLiteral("999:59:59")) + pad);
-    m_strip.completion = std::max(40, textWidth(metrics, QStringLiteral("100.00%")) + pad);
-    m_strip.connections = std::max(20, textWidth(metrics, QStringLiteral("999")) + pad);
+    m_strip.go = std::max(textWidth(metrics, m_go->text()) + 2 * pad + 8, m_go->sizeHint().width());
+    m_strip.save_to = std::max(textWidth(metrics, m_saveTo->text()) + 2 * pad, m_saveTo->sizeHint().width());
+    auto valueNeeds = [&](int least, const QString& widest)
+    {
+        return std::max({least, textWidth(metrics, widest) + pad, hintFor(m_values[0], widest).width()});
+    };
+    m_strip.speed = valueNeeds(65, QStringLiteral("1023.999M"));
+    m_strip.time_left = valueNeeds(40, QStringLiteral("999:59:59"));
+    m_strip.completion = valueNeeds(40, QStringLiteral("100.00%"));
+    m_strip.connections = valueNeeds(20, QStringLiteral("999"));
 
     // The strip of layout 2 starts wide enough for all its parts and a short status bar.
     const int stripNeeds = torrent::strip_needs(m_strip, true, true) + status_least;
     m_singleLineWidth = std::max(m_singleLineWidth, stripNeeds);
 
     // The detail columns: each caption column as wide as its widest caption.
-    m_valueWidth = textWidth(metrics, QStringLiteral("1023.999M")) + pad;
+    m_valueWidth = std::max(textWidth(metrics, QStringLiteral("1023.999M")) + pad, valueHint.width());
     for (std::size_t column = 0; column < 4; ++column)
         m_captionWidths[column] = std::max(
             textWidth(metrics, m_captions[column]->text()),
@@ -273,6 +295,50 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     arrange();
 }
 
+void MainWindow::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        remeasureLayouts();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    remeasureLayouts();
+}
+
+void MainWindow::remeasureLayouts()
+{
+    if (!m_layoutsMeasured)
+        return;
+    const int before[] = {
+        m_strip.symbol,
+        m_strip.go,
+        m_strip.save_to,
+        m_strip.speed,
+        m_strip.time_left,
+        m_strip.completion,
+        m_strip.connections,
+        m_valueWidth,
+        m_rowHeight,
+        m_lineHeight};
+    measureLayouts();
+    const int after[] = {
+        m_strip.symbol,
+        m_strip.go,
+        m_strip.save_to,
+        m_strip.speed,
+        m_strip.time_left,
+        m_strip.completion,
+        m_strip.connections,
+        m_valueWidth,
+        m_rowHeight,
+        m_lineHeight};
+    if (!std::equal(std::begin(before), std::end(before), std::begin(after)))
+        ApplyLayout();
+}
+
 void MainWindow::userResized(QSize size)
 {
     switch (m_layout)
@@ -375,6 +441,7 @@ void MainWindow::ToggleAllTasksOnly()
 void MainWindow::initLayouts()
 {
     measureLayouts();
+    m_layoutsMeasured = true;
     applyTopmost();
     ApplyLayout();
 }
