@@ -217,6 +217,7 @@ void ConnectionPoller::service_pass()
         it = m_active.erase(it);
         m_active_count.store(m_active.size(), std::memory_order_relaxed);
     }
+    m_passes.fetch_add(1, std::memory_order_release);
 }
 
 } // namespace torrent

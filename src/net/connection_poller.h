@@ -95,6 +95,10 @@ public:
         service_pass();
     }
 
+    // Service passes completed (read from any thread): a test that must see the poller act
+    // on the current time wakes it and waits for the next pass instead of sleeping.
+    [[nodiscard]] std::uint64_t passes() const noexcept { return m_passes.load(std::memory_order_acquire); }
+
     // Service-pass exceptions caught by the thread (each pass that threw counts once).
     [[nodiscard]] std::uint64_t failed_passes() const noexcept
     {
@@ -118,6 +122,7 @@ private:
     std::atomic<bool> m_stop{true};
     std::thread m_thread;
     std::atomic<std::uint64_t> m_failed_passes{0};
+    std::atomic<std::uint64_t> m_passes{0};
 
     // Touched only by the service pass (poller thread).
     std::list<std::unique_ptr<PolledSocket>> m_active;

@@ -31,11 +31,16 @@ GATEWAY
 miniupnpd_conf "$W/miniupnpd.conf" ext0 veth0 "$W" 0c6f1d52-8a3e-4b71-9d2c-5e8f7a1b3c46
 unshare --net bash "$W/gateway.sh" >"$W/miniupnpd.log" 2>&1 &
 gateway=$!
+# Until unshare has made the gateway's namespace, its pid still names ours: moving veth0
+# there would leave it here and the gateway would wait for it for ever.
+own_netns=$(readlink /proc/self/ns/net)
+gateway_netns_ready() { [ "$(readlink "/proc/$gateway/ns/net" 2>/dev/null)" != "$own_netns" ]; }
+wait_until 30 gateway_netns_ready || fail "the gateway's namespace was never made"
 ip link add veth0 type veth peer name veth1
-wait_until 10 ip link set veth0 netns "$gateway" || fail "cannot move veth0 to the gateway"
+wait_until 30 ip link set veth0 netns "$gateway" || fail "cannot move veth0 to the gateway"
 ip addr add 10.200.1.1/24 dev veth1
 ip link set veth1 up
-wait_until 10 curl -sf --noproxy '*' -o /dev/null http://10.200.1.254:5555/rootDesc.xml ||
+wait_until 30 curl -sf --noproxy '*' -o /dev/null http://10.200.1.254:5555/rootDesc.xml ||
   fail "miniupnpd did not start: $(cat "$W/miniupnpd.log")"
 # The gateway's forwarding rules, read whole (grep -q on a pipe would cut nft off, and
 # pipefail would take that for a failure).
@@ -53,11 +58,11 @@ cp "$ZORVIK_HOME/trackerFavorite.txt" "$W/home/"
 ZORVIK_HOME="$W/home" ZORVIK_PROBE_ADDRESS=10.200.1.1 env --default-signal=INT "$CLI" get -port45000 -ut5 "$W/small.torrent" "$W/src" \
   >"$W/get.log" 2>&1 &
 pid=$!
-wait_until 30 grep -q "UPnP创建成功!,1.2.3.4, port = 45000" "$W/get.log" ||
+wait_until 60 grep -q "UPnP创建成功!,1.2.3.4, port = 45000" "$W/get.log" ||
   fail "no mapping line: $(cat "$W/get.log") $(tail -20 "$W/miniupnpd.log")"
 gateway_maps "dport 45000" || fail "the gateway holds no mapping: $(gateway_rules 2>&1)"
 kill -INT "$pid"
-wait_exit "$pid" 5 rc
+wait_exit "$pid" 30 rc
 [ "$rc" = 8 ] || fail "SIGINT gave $rc: $(cat "$W/get.log")"
 ! gateway_maps dnat || fail "the mapping was left on the gateway: $(gateway_rules 2>&1)"
 echo "PASS"

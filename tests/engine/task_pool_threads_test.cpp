@@ -13,6 +13,7 @@
 
 #include "engine/task_view.h"
 #include "scripted_http_server.h"
+#include "support/wait_until.h"
 #include "tracker/name_lookup.h"
 #include "wire_rig.h"
 
@@ -22,19 +23,6 @@ namespace
 {
 
 using namespace std::chrono_literals;
-
-template <class F>
-bool eventually(F done, std::chrono::milliseconds limit = 5000ms)
-{
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done())
-    {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
 
 // A connection to the pool's port from the loopback address `from` (each a host of its own).
 unique_fd connect_to(std::uint16_t port, std::uint32_t from)
@@ -122,7 +110,7 @@ TEST(TaskPoolThreads, ClosingFromTheWindowThreadWhileTheNetworkThreadRunsConnect
     unique_fd outgoing(::accept(listener.get(), nullptr, nullptr));
     ASSERT_TRUE(outgoing);
     std::string got;
-    ASSERT_TRUE(eventually(
+    ASSERT_TRUE(test::wait_until(
         [&]
         {
             char buf[128];
@@ -134,14 +122,14 @@ TEST(TaskPoolThreads, ClosingFromTheWindowThreadWhileTheNetworkThreadRunsConnect
     peers.push_back(std::move(outgoing));
 
     // The network thread made and attached each record's connection.
-    ASSERT_TRUE(eventually([&] { return task->connected_count() == 4; }));
+    ASSERT_TRUE(test::wait_until([&] { return task->connected_count() == 4; }));
     task->Close();
     EXPECT_EQ(task->connected_count(), 0);
     EXPECT_EQ(task->state(), task_state::free_slot);
     for (const unique_fd& s : peers)
     {
         char c = 0;
-        EXPECT_TRUE(eventually(
+        EXPECT_TRUE(test::wait_until(
             [&]
             {
                 const ssize_t n = ::recv(s.get(), &c, 1, MSG_DONTWAIT);
@@ -206,7 +194,7 @@ TEST(TaskPoolThreads, DestroyingThePoolDuringSlowNameLookupsWaitsForTheAnnouncer
             view,
             result);
         ASSERT_NE(task, nullptr) << static_cast<int>(result);
-        ASSERT_TRUE(eventually([&] { return stuck.lookups.load() >= 1; }));
+        ASSERT_TRUE(test::wait_until([&] { return stuck.lookups.load() >= 1; }));
         EXPECT_EQ(p.pool->workers().live(), 1U);
         const auto start = std::chrono::steady_clock::now();
         p.pool.reset(); // the task is still running; its announcer sits in a lookup

@@ -21,6 +21,7 @@
 #include "net/peer_id.h"
 #include "poller_test_util.h"
 #include "support/process_env.h"
+#include "support/wait_until.h"
 
 namespace torrent
 {
@@ -94,14 +95,6 @@ public:
 private:
     event_log& m_log;
 };
-
-bool wait_until(const std::function<bool()>& done, tick_t ms = 5000)
-{
-    const tick_t deadline = monotonic_ms() + ms;
-    while (!done() && monotonic_ms() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return done();
-}
 
 class NetworkStart : public ::testing::Test
 {
@@ -178,7 +171,7 @@ TEST_F(NetworkStart, StartsEveryPartAndShutsDownInOrderWithoutLeaks)
 
         // The listener is on the running poller.
         const unique_fd client = test::connect_loopback(wanted);
-        ASSERT_TRUE(wait_until([&] { return ctx.poller()->active_count() == 2; }));
+        ASSERT_TRUE(test::wait_until([&] { return ctx.poller()->active_count() == 2; }));
 
         ctx.shutdown();
         EXPECT_FALSE(ctx.started());
@@ -220,14 +213,14 @@ TEST_F(NetworkStart, ShutdownTakesAtMostThreeSecondsWithSocketsEverywhere)
         std::vector<unique_fd> clients;
         for (int i = 0; i < 20; ++i)
             clients.push_back(test::connect_loopback(ctx.listen_port()));
-        ASSERT_TRUE(wait_until([&] { return ctx.poller()->active_count() == 21; }));
+        ASSERT_TRUE(test::wait_until([&] { return ctx.poller()->active_count() == 21; }));
         // Connects in flight and waiting.
         for (auto& peer : peers)
         {
             peer.aim(hang.port);
             ctx.poller()->add(std::make_unique<OutgoingConnect>(&owner, owner.generation(), &peer), true);
         }
-        ASSERT_TRUE(wait_until([&] { return ctx.poller()->connecting_count() == 10; }));
+        ASSERT_TRUE(test::wait_until([&] { return ctx.poller()->connecting_count() == 10; }));
         // A connection that stays registered on the network thread.
         NetHandler handler(ctx.net_thread()->loop());
         int pair[2] = {-1, -1};

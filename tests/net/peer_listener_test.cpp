@@ -27,15 +27,22 @@ namespace
 using test::loopback_ip;
 using test::pump;
 
-// True when nothing on 127.0.0.1 holds `port`.
-bool port_free(std::uint16_t port)
+// Keeps `port` on 127.0.0.1 for the listener under test: a socket bound there with
+// SO_REUSEADDR that never listens. Nothing else (a test running beside this one, a
+// connect's ephemeral port) can bind the port meanwhile, yet a listener that sets
+// SO_REUSEADDR still can. An empty descriptor when the port is taken.
+unique_fd reserve_port(std::uint16_t port)
 {
     unique_fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int on = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(loopback_ip);
     addr.sin_port = htons(port);
-    return ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0; // NOLINT
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) // NOLINT
+        fd.reset();
+    return fd;
 }
 
 TEST(PeerListenerOpen, WantedPortTakenBindsTheNextFreeOne)
@@ -46,13 +53,15 @@ TEST(PeerListenerOpen, WantedPortTakenBindsTheNextFreeOne)
     // A taken port whose successor is free.
     std::uint16_t taken_port = 0;
     unique_fd holder;
-    for (int i = 0; i < 20 && !holder; ++i)
+    unique_fd next;
+    for (int i = 0; i < 20 && !next; ++i)
     {
+        taken_port = 0;
         holder = test::listen_loopback(4, taken_port);
-        if (taken_port >= 65534 || !port_free(static_cast<std::uint16_t>(taken_port + 1)))
-            holder.reset();
+        if (holder && taken_port < 65534)
+            next = reserve_port(static_cast<std::uint16_t>(taken_port + 1));
     }
-    ASSERT_TRUE(holder);
+    ASSERT_TRUE(holder && next);
 
     {
         PeerListener listener(observer, limit);
@@ -64,6 +73,7 @@ TEST(PeerListenerOpen, WantedPortTakenBindsTheNextFreeOne)
         EXPECT_TRUE(test::connect_loopback(port));
     }
     holder.reset();
+    next.reset();
     EXPECT_EQ(test::count_open_fds(), fds_before);
 }
 

@@ -3,18 +3,18 @@
 // poller thread; the announced address changes, and shutdown deletes the mapping.
 // Needs the gateway of tests/upnp/miniupnpd_test.sh; skipped elsewhere.
 #include <arpa/inet.h>
-#include <chrono>
 #include <cstdlib>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "base/unique_fd.h"
+#include "net/connection_poller.h"
 #include "net/network_context.h"
 #include "support/process_env.h"
+#include "support/wait_until.h"
 #include "upnp/miniupnp_gateway.h"
 #include "upnp/scripted_gateway.h"
 #include "upnp/start_port_mapping.h"
@@ -33,18 +33,17 @@ std::string env_or_empty(const char* name)
     return value != nullptr ? value : "";
 }
 
-// Real time passes here (the poller is a real thread), so this waits, briefly, in steps.
-template <class Pred>
-bool wait_until(Pred done, std::chrono::milliseconds limit)
+// Wakes the poller thread and waits until it has run two more passes, so every pass that
+// the test's clock allows has run at least once from start to end.
+bool two_passes(NetworkContext& context)
 {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done())
-    {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    ConnectionPoller& poller = *context.poller();
+    const std::uint64_t from = poller.passes();
+    poller.wake();
+    if (!test::wait_until([&] { return poller.passes() > from; }))
+        return false;
+    poller.wake();
+    return test::wait_until([&] { return poller.passes() > from + 1; });
 }
 
 bool has_line(const recording_observer& observer, const std::string& line)
@@ -106,12 +105,12 @@ TEST(RealGatewayNetwork, ListenerMapsItsPortAndTheRoutersAddressIsAnnounced)
     auto context = f.start(port);
     ASSERT_EQ(context->listen_port(), port);
     EXPECT_EQ(context->external().text(), f.local) << "the local address until the router answers";
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(two_passes(*context));
     EXPECT_EQ(gateway_lookup(f.url, f.local, port), -714) << "no attempt before 5000 ms";
 
     f.clock.advance(5001);
     const std::string status = "status created " + f.external + " " + std::to_string(port);
-    ASSERT_TRUE(wait_until([&] { return has_line(f.observer, status); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(test::wait_until([&] { return has_line(f.observer, status); }, test::patience));
     EXPECT_EQ(context->external().text(), f.external);
     EXPECT_EQ(context->external().port(), port);
     EXPECT_TRUE(has_line(f.observer, "chime"));
@@ -138,10 +137,10 @@ TEST(RealGatewayNetwork, PeerArrivingFirstEndsTheMappingWithoutAskingTheRouter)
     to.sin_port = htons(port);
     inet_pton(AF_INET, f.local.c_str(), &to.sin_addr);
     ASSERT_EQ(::connect(peer.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
-    ASSERT_TRUE(wait_until([&] { return has_line(f.observer, "beep"); }, std::chrono::seconds(5)));
+    ASSERT_TRUE(test::wait_until([&] { return has_line(f.observer, "beep"); }, test::patience));
 
     f.clock.advance(60000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(two_passes(*context));
     EXPECT_EQ(gateway_lookup(f.url, f.local, port), -714);
     for (const std::string& line : f.observer.lines())
         EXPECT_NE(line.rfind("status", 0), 0u) << "no status line: " << line;
