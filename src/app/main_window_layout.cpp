@@ -103,12 +103,18 @@ void MainWindow::measureLayouts()
     const int stripNeeds = torrent::strip_needs(m_strip, true, true) + status_least;
     m_singleLineWidth = std::max(m_singleLineWidth, stripNeeds);
 
-    // The detail columns: each caption column as wide as its widest caption.
+    // The detail columns: each caption column as wide as its widest caption asks for.
     m_valueWidth = std::max(textWidth(metrics, QStringLiteral("1023.999M")) + pad, valueHint.width());
     for (std::size_t column = 0; column < 4; ++column)
+    {
+        QLabel* top = m_captions[column];
+        QLabel* bottom = m_captions[column + 4];
         m_captionWidths[column] = std::max(
-            textWidth(metrics, m_captions[column]->text()),
-            textWidth(metrics, m_captions[column + 4]->text()));
+            {textWidth(metrics, top->text()),
+             textWidth(metrics, bottom->text()),
+             hintFor(top, top->text()).width(),
+             hintFor(bottom, bottom->text()).width()});
+    }
     int detailsWidth = 2 * margin + 3 * column_gap;
     for (const int w : m_captionWidths)
         detailsWidth += w + spacing + m_valueWidth;

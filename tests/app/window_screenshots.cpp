@@ -1,7 +1,8 @@
 // Screenshots of the main window on a real X server (the script runs it under Xvfb), in
 // the language the locale gives a first start: the program's own choice of language file
 // in the data folder ZORVIK_HOME names. The first shot shows the whole screen with the
-// help viewer the first start opens; the second the window alone. Fails when a text of
+// help viewer the first start opens; the second the window alone as it starts (task-list
+// mode), the third in single-task mode's standard layout. Fails when a text of
 // the window or the viewer gets less room than it needs.
 //   window_screenshots OUTPUT_FOLDER NAME
 #include <cstdio>
@@ -30,6 +31,16 @@ bool save(const QPixmap& shot, const std::string& path)
         return true;
     std::fprintf(stderr, "FAIL cannot write %s\n", path.c_str());
     return false;
+}
+
+// The detail fields with their longest texts, as a running task may show them.
+void fillLongestValues(MainWindow& window)
+{
+    for (const int id : {1008, 1004, 1005, 1006, 1007})
+        window.findChild<QLabel*>(QStringLiteral("c%1").arg(id))->setText(QStringLiteral("1023.999M"));
+    window.findChild<QLabel*>(QStringLiteral("c1012"))->setText(QStringLiteral("999:59:59"));
+    window.findChild<QLabel*>(QStringLiteral("c1014"))->setText(QStringLiteral("100.00%"));
+    window.findChild<QLabel*>(QStringLiteral("c1009"))->setText(QStringLiteral("255"));
 }
 
 } // namespace
@@ -68,12 +79,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "FAIL the first start opened no help viewer\n");
         ++failures;
     }
-    // The detail fields with their longest texts, as a running task may show them.
-    for (const int id : {1008, 1004, 1005, 1006, 1007})
-        window.findChild<QLabel*>(QStringLiteral("c%1").arg(id))->setText(QStringLiteral("1023.999M"));
-    window.findChild<QLabel*>(QStringLiteral("c1012"))->setText(QStringLiteral("999:59:59"));
-    window.findChild<QLabel*>(QStringLiteral("c1014"))->setText(QStringLiteral("100.00%"));
-    window.findChild<QLabel*>(QStringLiteral("c1009"))->setText(QStringLiteral("255"));
+    fillLongestValues(window);
     QTest::qWait(300);
     std::printf(
         "caption c1021: %s\n", qPrintable(window.findChild<QLabel*>(QStringLiteral("c1021"))->text()));
@@ -88,6 +94,13 @@ int main(int argc, char** argv)
     ShowHelp(false);
     QTest::qWait(100);
     if (!save(window.grab(), out + "/window_" + name + ".png"))
+        ++failures;
+    // Single-task mode, in the standard layout: every caption and field.
+    window.SwitchListMode();
+    fillLongestValues(window);
+    QTest::qWait(300);
+    failures += count_cut_texts(window, {QStringLiteral("c1015"), QStringLiteral("c1016")});
+    if (!save(window.grab(), out + "/window_" + name + "_standard.png"))
         ++failures;
     std::printf("%s: %d text(s) without room\n", failures == 0 ? "ok" : "FAIL", failures);
     return failures == 0 ? 0 : 1;

@@ -23,7 +23,7 @@ shot() { # name locale caption
   cat "$SANDBOX_WORK/$1.log"
   grep -q "^caption c1021: $3\$" "$SANDBOX_WORK/$1.log" || fail "$1: the caption is not \"$3\""
   [ -s "$home/Zorvik.res" ] || fail "$1: no language file written"
-  for f in "window_$1" "window_$1_first_start"; do
+  for f in "window_$1" "window_$1_first_start" "window_$1_standard"; do
     [ -s "$out/$f.png" ] || fail "no $f.png"
   done
 }

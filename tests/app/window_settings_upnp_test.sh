@@ -36,8 +36,10 @@ ip link add veth0 type veth peer name veth1
 wait_until 10 ip link set veth0 netns "$gateway" || fail "cannot move veth0 to the gateway"
 ip addr add 10.200.1.1/24 dev veth1
 ip link set veth1 up
-wait_until 10 curl -sf --noproxy '*' -o /dev/null http://10.200.1.254:5555/rootDesc.xml ||
-  fail "miniupnpd did not start: $(cat "$W/miniupnpd.log")"
+# A loaded machine (ctest -j2 with the other script tests) can take a while to get the
+# gateway's namespace and daemon going.
+wait_until 40 curl -sf --noproxy '*' -o /dev/null http://10.200.1.254:5555/rootDesc.xml ||
+  fail "miniupnpd did not start: $(cat "$W/miniupnpd.log"); gateway job: $(jobs -l)"
 gateway_rules() { nsenter -t "$gateway" -n nft list chain inet filter prerouting_miniupnpd; }
 
 ZORVIK_TEST_UPNP_LOCAL_IP=10.200.1.1 "$TESTS" \
