@@ -77,9 +77,11 @@ void MainWindow::measureLayouts()
     m_strip.completion = std::max(40, textWidth(metrics, QStringLiteral("100.00%")) + pad);
     m_strip.connections = std::max(20, textWidth(metrics, QStringLiteral("999")) + pad);
 
-    // The strip of layout 2 starts wide enough for all its parts and a short status bar.
+    // The strips of layouts 2 and 3 start wide enough for all their parts and a short
+    // status bar.
     const int stripNeeds = torrent::strip_needs(m_strip, true, true) + status_least;
     m_singleLineWidth = std::max(m_singleLineWidth, stripNeeds);
+    m_extSize.setWidth(std::max(m_extSize.width(), stripNeeds));
 
     // The detail columns: each caption column as wide as its widest caption.
     m_valueWidth = textWidth(metrics, QStringLiteral("1023.999M")) + pad;

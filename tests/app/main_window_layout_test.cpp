@@ -76,7 +76,8 @@ TEST_F(WindowLayoutTest, TaskListModeStartsInLayoutThreeAndAlternatesWithTwo)
     auto w = makeWindow();
     w->show();
     EXPECT_EQ(layoutOf(*w), 3);
-    EXPECT_EQ(w->size(), QSize(505, 200));
+    EXPECT_EQ(w->height(), 200);
+    EXPECT_GE(w->width(), 505); // or what the font needs for every part of the strip
     EXPECT_TRUE(control(*w, 1010)->isVisible());
     EXPECT_FALSE(control(*w, 1021)->isVisible()); // captions belong to the full layouts
     press(*w, Qt::Key_Return);
