@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/help_dialog.h"
 #include "app/task_list.h"
 #include "app/tray_icon.h"
 #include "window_fixture.h"
@@ -285,13 +286,18 @@ TEST_F(WindowLayoutTest, TopmostFollowsF3AndMenuItem310)
     EXPECT_TRUE(w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
 }
 
-TEST_F(WindowLayoutTest, EscapeHidesAndATrayClickBringsTheSavedLayoutBack)
+TEST_F(WindowLayoutTest, F1ShowsHelpAndEscapeHidesAndATrayClickBringsTheSavedLayoutBack)
 {
     auto w = singleTaskWindow();
     press(*w, Qt::Key_Return); // 1
     press(*w, Qt::Key_Return); // 2
     const QRect place = w->geometry();
+    press(*w, Qt::Key_F1);
+    ASSERT_NE(help_window(), nullptr);
+    EXPECT_TRUE(help_window()->isVisible());
+    // Hiding the window closes the help viewer.
     press(*w, Qt::Key_Escape);
+    EXPECT_EQ(help_window(), nullptr);
     if (TrayIcon::available())
     {
         EXPECT_FALSE(w->isVisible());
