@@ -353,4 +353,46 @@ TEST_F(WindowLayoutTest, TabStepsOnlyToRunningTasks)
     EXPECT_EQ(layoutOf(*w), 4);
 }
 
+TEST_F(WindowLayoutTest, StoredGeometryIsTakenWhenItCanShowTheStripAndReportedBack)
+{
+    auto w = singleTaskWindow();
+    const int single = w->singleLineWidth();
+    const QSize ext = w->singleLineExtendedSize();
+    // A record with sizes no strip fits in (zero, negative) keeps the window's own.
+    torrent::window_geometry bad;
+    bad.user_width = -5;
+    bad.user_height = 300;
+    bad.single_line_width = 0;
+    bad.single_line_ext_width = 10;
+    bad.single_line_ext_height = -1;
+    w->setLayoutGeometry(bad, 100);
+    EXPECT_TRUE(w->userSize().isEmpty());
+    EXPECT_EQ(w->singleLineWidth(), single);
+    EXPECT_EQ(w->singleLineExtendedSize(), ext);
+    EXPECT_EQ(layoutOf(*w), 4);
+
+    torrent::window_geometry good;
+    good.buttons_shown = false;
+    good.user_width = 700;
+    good.user_height = 420;
+    good.single_line_width = single + 40;
+    good.single_line_ext_width = ext.width() + 20;
+    good.single_line_ext_height = 240;
+    w->setLayoutGeometry(good, 100);
+    EXPECT_FALSE(control(*w, 1011)->isVisible());
+    for (int i = 0; i < 5 && w->layout() != display_layout::user; ++i)
+        press(*w, Qt::Key_Return);
+    ASSERT_EQ(layoutOf(*w), 5);
+    EXPECT_EQ(w->size(), QSize(700, 420));
+    const torrent::window_geometry back = w->layoutGeometry();
+    EXPECT_FALSE(back.buttons_shown);
+    EXPECT_EQ(back.user_width, 700);
+    EXPECT_EQ(back.user_height, 420);
+    EXPECT_EQ(back.single_line_width, single + 40);
+    EXPECT_EQ(back.single_line_ext_width, ext.width() + 20);
+    EXPECT_EQ(back.single_line_ext_height, 240);
+    EXPECT_EQ(back.right, rightEdge(*w));
+    EXPECT_EQ(back.top, w->geometry().y());
+}
+
 } // namespace
