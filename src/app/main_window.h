@@ -289,7 +289,7 @@ private:
     void writeSaveToStatus();
     void showButtons(bool shown);
 
-    // ---- layouts (main_window_layout.cpp)
+    // ---- layouts (main_window_layout.cpp; list modes and stepping: main_window_modes.cpp)
     void initLayouts();
     void measureLayouts();
     [[nodiscard]] QSize layoutSize(torrent::display_layout layout) const;
