@@ -77,11 +77,14 @@ void MainWindow::measureLayouts()
     m_strip.completion = std::max(40, textWidth(metrics, QStringLiteral("100.00%")) + pad);
     m_strip.connections = std::max(20, textWidth(metrics, QStringLiteral("999")) + pad);
 
-    // The strips of layouts 2 and 3 start wide enough for all their parts and a short
-    // status bar.
+    // Unless stored, the strips of layouts 2 and 3 start wide enough for all their parts
+    // and a short status bar.
     const int stripNeeds = torrent::strip_needs(m_strip, true, true) + status_least;
-    m_singleLineWidth = std::max(m_singleLineWidth, stripNeeds);
-    m_extSize.setWidth(std::max(m_extSize.width(), stripNeeds));
+    if (!m_stripWidthsStored)
+    {
+        m_singleLineWidth = std::max(m_singleLineWidth, stripNeeds);
+        m_extSize.setWidth(std::max(m_extSize.width(), stripNeeds));
+    }
 
     // The detail columns: each caption column as wide as its widest caption.
     m_valueWidth = textWidth(metrics, QStringLiteral("1023.999M")) + pad;
@@ -329,18 +332,24 @@ torrent::window_geometry MainWindow::layoutGeometry() const
     return g;
 }
 
-void MainWindow::setLayoutGeometry(const torrent::window_geometry& g, int left)
+void MainWindow::setLayoutGeometry(const torrent::window_geometry& g)
 {
     // Sizes too small to show the strip are not taken: the defaults stay.
     const int least = m_strip.symbol + m_strip.close + 4 * spacing;
     m_userSize =
         g.user_width >= least && g.user_height > 0 ? QSize(g.user_width, g.user_height) : QSize(0, 0);
     if (g.single_line_width >= least)
+    {
         m_singleLineWidth = g.single_line_width;
+        m_stripWidthsStored = true;
+    }
     if (g.single_line_ext_width >= least && g.single_line_ext_height > 0)
+    {
         m_extSize = QSize(g.single_line_ext_width, g.single_line_ext_height);
+        m_stripWidthsStored = true;
+    }
     showButtons(g.buttons_shown);
-    m_storedPlace = QPoint(left, g.top);
-    m_hasStoredPlace = true;
-    ApplyLayout();
+    // Before the layouts are measured (initialisation) they are applied later.
+    if (m_standardSize.isValid())
+        ApplyLayout();
 }

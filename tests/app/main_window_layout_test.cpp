@@ -365,7 +365,7 @@ TEST_F(WindowLayoutTest, StoredGeometryIsTakenWhenItCanShowTheStripAndReportedBa
     bad.single_line_width = 0;
     bad.single_line_ext_width = 10;
     bad.single_line_ext_height = -1;
-    w->setLayoutGeometry(bad, 100);
+    w->setLayoutGeometry(bad);
     EXPECT_TRUE(w->userSize().isEmpty());
     EXPECT_EQ(w->singleLineWidth(), single);
     EXPECT_EQ(w->singleLineExtendedSize(), ext);
@@ -378,7 +378,7 @@ TEST_F(WindowLayoutTest, StoredGeometryIsTakenWhenItCanShowTheStripAndReportedBa
     good.single_line_width = single + 40;
     good.single_line_ext_width = ext.width() + 20;
     good.single_line_ext_height = 240;
-    w->setLayoutGeometry(good, 100);
+    w->setLayoutGeometry(good);
     EXPECT_FALSE(control(*w, 1011)->isVisible());
     for (int i = 0; i < 5 && w->layout() != display_layout::user; ++i)
         press(*w, Qt::Key_Return);
