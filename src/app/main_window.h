@@ -150,10 +150,9 @@ public:
     // What the settings record keeps of the layouts: the remembered sizes, "Go" shown,
     // the right edge and top.
     [[nodiscard]] torrent::window_geometry layoutGeometry() const;
-    // The stored geometry at initialisation: the sizes and "Go"/"SaveTo" shown, and the
-    // window's left and top for a start whose data folder existed before (`left` is the
-    // stored right edge turned into a left edge).
-    void setLayoutGeometry(const torrent::window_geometry& geometry, int left);
+    // The stored geometry: the layouts' sizes (those no strip fits in are not taken) and
+    // "Go"/"SaveTo" shown. The window's place is the settings' (moveToStoredPlace).
+    void setLayoutGeometry(const torrent::window_geometry& geometry);
 
     [[nodiscard]] int runningCount() const noexcept { return m_running; }
 
@@ -293,7 +292,7 @@ private:
     void writeSaveToStatus();
     void showButtons(bool shown);
 
-    // ---- layouts (main_window_layout.cpp)
+    // ---- layouts (main_window_layout.cpp; list modes and stepping: main_window_modes.cpp)
     void initLayouts();
     void measureLayouts();
     void remeasureLayouts(); // again after a font or style change; re-laid out when it changed
@@ -351,14 +350,13 @@ private:
     QSize m_userSize{0, 0};
     QSize m_extSize{505, 200};
     int m_singleLineWidth = 380;
+    bool m_stripWidthsStored = false; // the strips' widths came from the settings record
     int m_rowHeight = 24; // the strip's controls
     int m_lineHeight = 16; // a caption's row
     torrent::strip_widths m_strip;
     std::array<int, 4> m_captionWidths{}; // widest caption of each detail column
     int m_valueWidth = 60; // a detail value
     QPoint m_remembered{0, 0}; // where the window comes back to from hiding
-    QPoint m_storedPlace{0, 0}; // where the stored geometry puts the window
-    bool m_hasStoredPlace = false;
     // Dragging by the body where the window manager does not do it: the press's global
     // point and the window's geometry then; in layout 2's border the width changes.
     QPoint m_dragFrom;

@@ -1,5 +1,5 @@
-// The main window's layouts: their sizes, which controls each shows and where, the list
-// modes, stepping through the running tasks and the user's own resizing.
+// The main window's layouts: their sizes, which controls each shows and where, and the
+// user's own resizing.
 #include <algorithm>
 
 #include <QFontMetrics>
@@ -99,9 +99,14 @@ void MainWindow::measureLayouts()
     m_strip.completion = valueNeeds(40, QStringLiteral("100.00%"));
     m_strip.connections = valueNeeds(20, QStringLiteral("999"));
 
-    // The strip of layout 2 starts wide enough for all its parts and a short status bar.
+    // Unless stored, the strips of layouts 2 and 3 start wide enough for all their parts
+    // and a short status bar.
     const int stripNeeds = torrent::strip_needs(m_strip, true, true) + status_least;
-    m_singleLineWidth = std::max(m_singleLineWidth, stripNeeds);
+    if (!m_stripWidthsStored)
+    {
+        m_singleLineWidth = std::max(m_singleLineWidth, stripNeeds);
+        m_extSize.setWidth(std::max(m_extSize.width(), stripNeeds));
+    }
 
     // The detail columns: each caption column as wide as its widest caption asks for.
     m_valueWidth = std::max(textWidth(metrics, QStringLiteral("1023.999M")) + pad, valueHint.width());
@@ -367,83 +372,6 @@ void MainWindow::userResized(QSize size)
     m_appliedSize = size;
 }
 
-void MainWindow::SwitchListMode()
-{
-    const bool toTasks = m_list->mode() == TaskList::Mode::peers;
-    m_list->setMode(toTasks ? TaskList::Mode::tasks : TaskList::Mode::peers);
-    if (!toTasks)
-    {
-        // Single-task mode: the current slot's task with the layout it had before.
-        m_list->pauseLoading();
-        m_current = &m_slots[static_cast<std::size_t>(m_currentIndex)];
-        if (m_layout != display_layout::hidden)
-            m_layout = m_listLayout;
-        ApplyLayout();
-        RefreshCurrent(m_current, true);
-        return;
-    }
-    if (m_layout != display_layout::hidden)
-    {
-        m_listLayout = m_layout;
-        m_layout = display_layout::single_line_extended;
-    }
-    ApplyLayout();
-    if (!m_list->loaded())
-    {
-        m_list->beginLoading();
-        setTimer(probe_period_ms);
-        return;
-    }
-    RefreshCurrent(m_current, true);
-}
-
-void MainWindow::SelectSlot(SlotView* view)
-{
-    for (int i = 1; i <= m_maxTasks && i < slot_count; ++i)
-    {
-        if (&m_slots[static_cast<std::size_t>(i)] != view)
-            continue;
-        m_currentIndex = i;
-        m_current = view;
-        if (m_list->mode() == TaskList::Mode::tasks)
-        {
-            SwitchListMode();
-        }
-        else
-        {
-            // Already in single-task mode: the peers shown become the slot's.
-            m_list->setMode(TaskList::Mode::peers);
-            RefreshCurrent(m_current, true);
-        }
-        return;
-    }
-}
-
-void MainWindow::SelectTask(int step)
-{
-    const int found = torrent::select_task_walk(
-        m_currentIndex,
-        step,
-        std::min<int>(m_maxTasks, slot_count - 1),
-        [this](int i) { return !m_slots[static_cast<std::size_t>(i)].free(); });
-    if (found < 0)
-        return;
-    m_currentIndex = found;
-    m_current = &m_slots[static_cast<std::size_t>(found)];
-    if (m_list->mode() == TaskList::Mode::peers)
-        m_list->setMode(TaskList::Mode::peers); // the peers of the task now current
-    else if (m_current->entry != nullptr)
-        m_list->select(*m_current->entry);
-    RefreshCurrent(m_current, true);
-}
-
-void MainWindow::ToggleAllTasksOnly()
-{
-    m_list->setAllTasksOnly(!m_list->allTasksOnly());
-    arrange();
-    RefreshCurrent(m_current, true);
-}
-
 void MainWindow::initLayouts()
 {
     measureLayouts();
@@ -477,18 +405,24 @@ torrent::window_geometry MainWindow::layoutGeometry() const
     return g;
 }
 
-void MainWindow::setLayoutGeometry(const torrent::window_geometry& g, int left)
+void MainWindow::setLayoutGeometry(const torrent::window_geometry& g)
 {
     // Sizes too small to show the strip are not taken: the defaults stay.
     const int least = m_strip.symbol + m_strip.close + 4 * spacing;
     m_userSize =
         g.user_width >= least && g.user_height > 0 ? QSize(g.user_width, g.user_height) : QSize(0, 0);
     if (g.single_line_width >= least)
+    {
         m_singleLineWidth = g.single_line_width;
+        m_stripWidthsStored = true;
+    }
     if (g.single_line_ext_width >= least && g.single_line_ext_height > 0)
+    {
         m_extSize = QSize(g.single_line_ext_width, g.single_line_ext_height);
+        m_stripWidthsStored = true;
+    }
     showButtons(g.buttons_shown);
-    m_storedPlace = QPoint(left, g.top);
-    m_hasStoredPlace = true;
-    ApplyLayout();
+    // Before the layouts are measured (initialisation) they are applied later.
+    if (m_standardSize.isValid())
+        ApplyLayout();
 }

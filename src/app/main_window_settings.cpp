@@ -60,7 +60,7 @@ void MainWindow::takeStoredGeometry(const torrent::SettingsRecord& record)
     m_buttonsWanted = g.buttons_shown;
     // The sizes go to the layouts (too small ones are not taken); the place follows the
     // right edge once the window's layout, and so its width, is known.
-    setLayoutGeometry(g, 0);
+    setLayoutGeometry(g);
 }
 
 void MainWindow::moveToStoredPlace()
