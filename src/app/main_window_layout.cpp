@@ -374,6 +374,8 @@ void MainWindow::userResized(QSize size)
 
 void MainWindow::initLayouts()
 {
+    // The style and the fonts the window will show with, before anything is measured.
+    ensurePolished();
     measureLayouts();
     m_layoutsMeasured = true;
     applyTopmost();

