@@ -1,6 +1,7 @@
 // The main window's layouts: their sizes, which controls each shows and where, and the
 // user's own resizing.
 #include <algorithm>
+#include <array>
 
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -323,30 +324,23 @@ void MainWindow::remeasureLayouts()
 {
     if (!m_layoutsMeasured)
         return;
-    const int before[] = {
-        m_strip.symbol,
-        m_strip.go,
-        m_strip.save_to,
-        m_strip.speed,
-        m_strip.time_left,
-        m_strip.completion,
-        m_strip.connections,
-        m_valueWidth,
-        m_rowHeight,
-        m_lineHeight};
+    auto sizes = [this]
+    {
+        return std::array<int, 10>{
+            m_strip.symbol,
+            m_strip.go,
+            m_strip.save_to,
+            m_strip.speed,
+            m_strip.time_left,
+            m_strip.completion,
+            m_strip.connections,
+            m_valueWidth,
+            m_rowHeight,
+            m_lineHeight};
+    };
+    const std::array<int, 10> before = sizes();
     measureLayouts();
-    const int after[] = {
-        m_strip.symbol,
-        m_strip.go,
-        m_strip.save_to,
-        m_strip.speed,
-        m_strip.time_left,
-        m_strip.completion,
-        m_strip.connections,
-        m_valueWidth,
-        m_rowHeight,
-        m_lineHeight};
-    if (!std::equal(std::begin(before), std::end(before), std::begin(after)))
+    if (sizes() != before)
         ApplyLayout();
 }
 

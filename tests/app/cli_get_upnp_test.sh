@@ -11,37 +11,8 @@ miniupnpd_clear_mappable_ports
 [ -x "$CLI" ] || fail "zorvik-cli not built"
 W=$SANDBOX_WORK
 
-# The gateway lives in a namespace of its own (our listening port must not look taken on
-# its outside), joined to ours by a veth pair: veth1 here (10.200.1.1), veth0 there
-# (10.200.1.254), and an outside veth there (10.200.0.1, declared as 1.2.3.4).
-cat >"$W/gateway.sh" <<GATEWAY
-set -e
-until ip link show veth0 >/dev/null 2>&1; do sleep 0.05; done
-ip link set lo up
-ip addr add 10.200.1.254/24 dev veth0
-ip link set veth0 up
-ip link add ext0 type veth peer name ext1
-ip link set ext1 up
-ip addr add 10.200.0.1/24 dev ext0
-ip link set ext0 up
-source "$ZORVIK_SOURCE/tests/support/miniupnpd.sh"
-miniupnpd_chains
-exec /usr/sbin/miniupnpd -d -f "$W/miniupnpd.conf" -P "$W/miniupnpd.pid"
-GATEWAY
-miniupnpd_conf "$W/miniupnpd.conf" ext0 veth0 "$W" 0c6f1d52-8a3e-4b71-9d2c-5e8f7a1b3c46
-unshare --net bash "$W/gateway.sh" >"$W/miniupnpd.log" 2>&1 &
-gateway=$!
-# Until unshare has made the gateway's namespace, its pid still names ours: moving veth0
-# there would leave it here and the gateway would wait for it for ever.
-own_netns=$(readlink /proc/self/ns/net)
-gateway_netns_ready() { [ "$(readlink "/proc/$gateway/ns/net" 2>/dev/null)" != "$own_netns" ]; }
-wait_until 30 gateway_netns_ready || fail "the gateway's namespace was never made"
-ip link add veth0 type veth peer name veth1
-wait_until 30 ip link set veth0 netns "$gateway" || fail "cannot move veth0 to the gateway"
-ip addr add 10.200.1.1/24 dev veth1
-ip link set veth1 up
-wait_until 30 curl -sf --noproxy '*' -o /dev/null http://10.200.1.254:5555/rootDesc.xml ||
-  fail "miniupnpd did not start: $(cat "$W/miniupnpd.log")"
+# The gateway: miniupnpd in a namespace of its own behind a veth pair.
+miniupnpd_gateway_start "$W" 0c6f1d52-8a3e-4b71-9d2c-5e8f7a1b3c46
 # The gateway's forwarding rules, read whole (grep -q on a pipe would cut nft off, and
 # pipefail would take that for a failure).
 gateway_rules() { nsenter -t "$gateway" -n nft list chain inet filter prerouting_miniupnpd; }

@@ -61,3 +61,42 @@ allow 40000-49999 10.200.1.0/24 40000-49999
 deny 0-65535 0.0.0.0/0 0-65535
 CONF
 }
+
+# Inside the sandbox: starts miniupnpd in a gateway namespace of its own (our listening
+# port must not look taken on its outside), joined to ours by a veth pair: veth1 here
+# (10.200.1.1), veth0 there (10.200.1.254), and an outside veth there (10.200.0.1,
+# declared as 1.2.3.4). Sets `gateway` to the gateway's pid; its log is
+# WORK/miniupnpd.log. Needs sandbox.sh's wait_until and fail.
+miniupnpd_gateway_start() { # work_dir uuid
+  local work=$1
+  cat >"$work/gateway.sh" <<GATEWAY
+set -e
+until ip link show veth0 >/dev/null 2>&1; do sleep 0.05; done
+ip link set lo up
+ip addr add 10.200.1.254/24 dev veth0
+ip link set veth0 up
+ip link add ext0 type veth peer name ext1
+ip link set ext1 up
+ip addr add 10.200.0.1/24 dev ext0
+ip link set ext0 up
+source "$ZORVIK_SOURCE/tests/support/miniupnpd.sh"
+miniupnpd_chains
+exec /usr/sbin/miniupnpd -d -f "$work/miniupnpd.conf" -P "$work/miniupnpd.pid"
+GATEWAY
+  miniupnpd_conf "$work/miniupnpd.conf" ext0 veth0 "$work" "$2"
+  unshare --net bash "$work/gateway.sh" >"$work/miniupnpd.log" 2>&1 &
+  gateway=$!
+  # Until unshare has made the gateway's namespace, its pid still names ours: moving veth0
+  # there would leave it here and the gateway would wait for it for ever.
+  own_netns=$(readlink /proc/self/ns/net)
+  gateway_netns_ready() { [ "$(readlink "/proc/$gateway/ns/net" 2>/dev/null)" != "$own_netns" ]; }
+  wait_until 30 gateway_netns_ready || fail "the gateway's namespace was never made"
+  ip link add veth0 type veth peer name veth1
+  wait_until 30 ip link set veth0 netns "$gateway" || fail "cannot move veth0 to the gateway"
+  ip addr add 10.200.1.1/24 dev veth1
+  ip link set veth1 up
+  # A loaded machine (ctest -j2 with the other script tests) can take a while to get the
+  # gateway's namespace and daemon going.
+  wait_until 40 curl -sf --noproxy '*' -o /dev/null http://10.200.1.254:5555/rootDesc.xml ||
+    fail "miniupnpd did not start: $(cat "$work/miniupnpd.log")"
+}
