@@ -397,6 +397,20 @@ private:
     QPushButton* m_close = nullptr; // 1016
     std::array<QLabel*, 8> m_captions{};
     std::array<QLabel*, 8> m_values{}; // 1008 1012 1004 1005 1009 1014 1006 1007
+
+    // The detail fields, by their place in m_values.
+    enum detail : std::size_t
+    {
+        total_size,
+        time_left,
+        download_rate,
+        upload_rate,
+        connections,
+        completion,
+        downloaded,
+        uploaded,
+    };
+
     QLabel* m_legend = nullptr; // 1018
 
     friend class TaskList;

@@ -27,19 +27,6 @@ constexpr int standard_width = 575;
 constexpr int list_rows = 8; // rows the standard layout's list shows
 constexpr int status_least = 60; // the status bar in a new single-line strip
 
-// Detail fields, by their place in m_values.
-enum detail : std::size_t
-{
-    total_size,
-    time_left,
-    download_rate,
-    upload_rate,
-    connections,
-    completion,
-    downloaded,
-    uploaded,
-};
-
 bool stripLayout(display_layout layout)
 {
     return layout == display_layout::single_line || layout == display_layout::single_line_extended;

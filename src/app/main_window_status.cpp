@@ -19,19 +19,6 @@ using torrent::uitext::id;
 namespace
 {
 
-// Detail fields, by their place in m_values.
-enum detail : std::size_t
-{
-    total_size,
-    time_left,
-    download_rate,
-    upload_rate,
-    connections,
-    completion,
-    downloaded,
-    uploaded,
-};
-
 QString size_text(std::uint64_t v)
 {
     return qt_string(torrent::FormatSize(v));
